@@ -222,25 +222,17 @@ TEST(TxtOutput, HeaderVariants)
     const double scs[1][NREG] = {};
     const int8_t seq[1] = {0}, offsets[1] = {0};
     const std::string head = "#\n# Position  Residue      Register    P-score    ( Score )\n";
-    {
+    struct Case {
+        const char *code, *title;
+        std::string want;
+    } cases[] = {{"", "", "# Unnamed sequence\n"},
+                 {nullptr, nullptr, "# Unnamed sequence\n"},
+                 {"P1", "", "# Sequence Code: P1\n# Unnamed sequence\n"},
+                 {"P1", "Some protein", "# Sequence Code: P1\n# Sequence Name: Some protein\n"}};
+    for (const Case &k : cases) {
         Capture c;
-        txt_output2("", "", seq, 0, c.f, scs, offsets);
-        EXPECT_EQ(c.str(), "# Unnamed sequence\n" + head);
-    }
-    {
-        Capture c;
-        txt_output2(nullptr, nullptr, seq, 0, c.f, scs, offsets);
-        EXPECT_EQ(c.str(), "# Unnamed sequence\n" + head);
-    }
-    {
-        Capture c;
-        txt_output2("P1", "", seq, 0, c.f, scs, offsets);
-        EXPECT_EQ(c.str(), "# Sequence Code: P1\n# Unnamed sequence\n" + head);
-    }
-    {
-        Capture c;
-        txt_output2("P1", "Some protein", seq, 0, c.f, scs, offsets);
-        EXPECT_EQ(c.str(), "# Sequence Code: P1\n# Sequence Name: Some protein\n" + head);
+        txt_output2(k.code, k.title, seq, 0, c.f, scs, offsets);
+        EXPECT_EQ(c.str(), k.want + head);
     }
 }
 
