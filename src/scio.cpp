@@ -1,18 +1,525 @@
+// scio: streams, alphabets, the FASTA reader and the count files.
+//
+// Contents:
+//   1. Stream bookkeeping    popened_files, zcat children, names of output streams
+//   2. Opening               sopen, sopen_nofollow (home expansion, zcat, "|cmd")
+//   3. Closing               sclose, check_output
+//   4. Alphabets             aaname, posname, aanum, numaa, numpos
+//   5. FASTA reader          getseq2, warn_truncated
+//   6. Count files           readgenfreq, readposfreq, ntohla, writegenfreq, writeposfreq
 #include "scio.h"
-char aaname[] = "LIVMFYGAKRHEDQNSTCWP-X";
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <bitset>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "scsystem.h"
+
+extern char **environ;
+
+// Residue letters in residue-number order; aaname is a writable copy.
+#define VC_AA_LETTERS "LIVMFYGAKRHEDQNSTCWP-X"
+char aaname[] = VC_AA_LETTERS;
 char posname[] = "abcdefg";
 
-// Placeholders until the stream and reader code lands.
-#include <cstdio>
+namespace {
+
+// ---- 1. Stream bookkeeping ----------------------------------------------------
+// Everything is indexed by descriptor; 1024 slots cover every stream the
+// program holds.  A stream whose descriptor does not fit is refused when it
+// is opened, so no pipe or output stream ever goes untracked.
+constexpr int MAXFD = 1024;
+constexpr const char *TOO_LONG = "file name too long for internal buffer";
+
+std::bitset<MAXFD> popened_files;      // streams that are pipes
+std::array<pid_t, MAXFD> zcat_child{};  // pid of the zcat behind a read pipe (0: a popen stream)
+
+// Output streams are checked at close under the name the caller gave; fp
+// guards against a slot left over from a stream closed behind our back.
+struct OutputSlot {
+    FILE *fp = nullptr;
+    std::string name;
+};
+std::array<OutputSlot, MAXFD> outputs;
+
+[[noreturn]] __attribute__((format(printf, 2, 3))) void fail(int code, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int len = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string msg(len > 0 ? size_t(len) : 0, '\0');
+    va_start(ap, fmt);
+    std::vsnprintf(msg.data(), msg.size() + 1, fmt, ap);
+    va_end(ap);
+    fatal(code, msg.c_str());
+}
+
+void wait_child(pid_t pid)
+{
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Records a freshly opened stream: `outname` non-null for a stream opened
+// for writing, `pipe` for a pipe, `pid` for a zcat child.
+void track(FILE *fp, const char *outname, bool pipe, pid_t pid, const char *errname)
+{
+    int fd = fileno(fp);
+    if (fd < 0 || fd >= MAXFD) {
+        if (pid > 0) {
+            std::fclose(fp);
+            wait_child(pid);
+        } else if (pipe) {
+            pclose(fp);
+        } else {
+            std::fclose(fp);
+        }
+        fatal(ERR_OPEN, errname);
+    }
+    popened_files.set(fd, pipe);
+    zcat_child[fd] = pid;
+    outputs[fd].fp = outname ? fp : nullptr;
+    outputs[fd].name = outname ? outname : "";
+}
+
+// ---- 2. Opening -----------------------------------------------------------------
+
+// "~/path" and "~" take HOME (the name stays as it is when HOME is unset);
+// "~user[/path]" takes the user's home directory.
+const char *expand_home(const char *name)
+{
+    static char expanded[500];
+    static char user[50];
+    const char *home;
+    const char *rest;
+    if (name[1] == '/' || name[1] == '\0') {
+        home = std::getenv("HOME");
+        if (!home) return name;
+        rest = name + 1;
+    } else {
+        const char *slash = std::strchr(name, '/');
+        size_t ulen = slash ? size_t(slash - (name + 1)) : std::strlen(name + 1);
+        if (ulen >= sizeof user) fatal(ERR_OPEN, TOO_LONG);
+        std::memcpy(user, name + 1, ulen);
+        user[ulen] = '\0';
+        const passwd *pw = getpwnam(user);
+        if (!pw || !pw->pw_dir) fatal(ERR_OPEN, name);
+        home = pw->pw_dir;
+        rest = slash ? slash : "";
+    }
+    size_t hlen = std::strlen(home), rlen = std::strlen(rest);
+    if (hlen + rlen >= sizeof expanded) fatal(ERR_OPEN, TOO_LONG);
+    std::memcpy(expanded, home, hlen);
+    std::memcpy(expanded + hlen, rest, rlen + 1);
+    return expanded;
+}
+
+bool ends_with(const char *s, const char *suffix)
+{
+    size_t n = std::strlen(s), k = std::strlen(suffix);
+    return n >= k && std::strcmp(s + n - k, suffix) == 0;
+}
+
+// Starts zcat on `file` without a shell, so no character of a name has any
+// meaning beyond the name itself; its stdout becomes the returned stream.
+FILE *open_zcat(const char *file, const char *errname)
+{
+    // "zcat " + name + ".gz" fits: read-mode names are at most 240 characters.
+    char arg[256];
+    const char *prefix = file[0] == '-' ? "./" : "";  // not an option to zcat
+    if (std::snprintf(arg, sizeof arg, "%s%s", prefix, file) >= int(sizeof arg))
+        fatal(ERR_OPEN, TOO_LONG);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) fatal(ERR_OPEN, errname);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    char zcat[] = "zcat";
+    char *argv[] = {zcat, arg, nullptr};
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, zcat, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        fatal(ERR_OPEN, errname);
+    }
+    FILE *fp = fdopen(fds[0], "r");
+    if (!fp) {
+        close(fds[0]);
+        wait_child(pid);
+        fatal(ERR_OPEN, errname);
+    }
+    track(fp, nullptr, true, pid, errname);
+    return fp;
+}
+
+FILE *open_command(const char *given)
+{
+    // "e": the pipe is not inherited by later children (zcat, other commands).
+    FILE *fp = popen(given + 1, "we");
+    if (!fp) fatal(ERR_OPEN, given);
+    track(fp, given, true, 0, given);
+    return fp;
+}
+
+FILE *open_for_reading(const char *name)
+{
+    if (std::strlen(name) > 240) fatal(ERR_OPEN, TOO_LONG);
+    if (ends_with(name, ".Z") || ends_with(name, ".gz")) return open_zcat(name, name);
+    if (access(name, F_OK) == 0) {
+        int fd = open(name, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) fail(ERR_OPEN, "cannot open %s\n", name);
+        FILE *fp = fdopen(fd, "r");
+        if (!fp) {
+            close(fd);
+            fatal(ERR_OPEN, name);
+        }
+        track(fp, nullptr, false, 0, name);
+        return fp;
+    }
+    for (const char *suffix : {".Z", ".gz"}) {
+        char packed[256];
+        std::snprintf(packed, sizeof packed, "%s%s", name, suffix);
+        if (access(packed, F_OK) == 0) return open_zcat(packed, name);
+    }
+    fatal(ERR_OPEN, name);
+}
+
+// `flags` is what a failure reports; `extra` adds flags that do not change
+// what the mode means.
+FILE *open_for_writing(const char *given, const char *name, const char *ops, int flags, int extra)
+{
+    int fd = open(name, flags | extra | O_CLOEXEC, 0600);
+    if (fd < 0) fail(ERR_OPEN, ": cannot open %s as %s, %d\n", name, ops, flags);
+    FILE *fp = fdopen(fd, ops);
+    if (!fp) {
+        close(fd);
+        fatal(ERR_OPEN, name);
+    }
+    track(fp, given, false, 0, name);
+    return fp;
+}
+
+}  // namespace
+
+FILE *sopen(const char *name, const char *ops)
+{
+    if (!name) return nullptr;
+    const char *given = name;
+    if (std::strcmp(name, "-") == 0) {
+        if (std::strcmp(ops, "r") == 0) {
+            track(stdin, nullptr, false, 0, name);
+            return stdin;
+        }
+        if (std::strcmp(ops, "w") == 0) {
+            track(stdout, name, false, 0, name);
+            return stdout;
+        }
+        fatal(ERR_OPEN, name);
+    }
+    if (std::strcmp(ops, "w") == 0 && name[0] == '|') return open_command(given);
+    if (name[0] == '~') name = expand_home(name);
+
+    int flags;
+    if (std::strcmp(ops, "r") == 0)
+        flags = O_RDONLY;
+    else if (std::strcmp(ops, "w") == 0)
+        flags = O_WRONLY | O_CREAT | O_TRUNC;
+    else if (std::strcmp(ops, "r+") == 0)
+        flags = O_RDWR | O_CREAT;
+    else if (std::strcmp(ops, "a") == 0)
+        flags = O_WRONLY | O_APPEND | O_CREAT;
+    else
+        fail(ERR_OPEN, ": invalid file mode %s for %s", ops, name);
+
+    if (flags == O_RDONLY) return open_for_reading(name);
+    return open_for_writing(given, name, ops, flags, 0);
+}
+
+FILE *sopen_nofollow(const char *name)
+{
+    return open_for_writing(name, name, "w", O_WRONLY | O_CREAT | O_TRUNC, O_NOFOLLOW);
+}
+
+// ---- 3. Closing -------------------------------------------------------------------
+
+void sclose(FILE *fl)
+{
+    if (!fl) return;
+    int fd = fileno(fl);
+    bool known = fd >= 0 && fd < MAXFD;
+    std::string name;
+    bool checked = known && outputs[fd].fp == fl;
+    if (checked) {
+        name = std::move(outputs[fd].name);
+        outputs[fd] = OutputSlot{};
+    }
+    bool failed = checked && (std::fflush(fl) != 0 || std::ferror(fl));
+    if (known && popened_files.test(fd)) {
+        popened_files.reset(fd);
+        pid_t pid = zcat_child[fd];
+        zcat_child[fd] = 0;
+        if (pid > 0) {
+            std::fclose(fl);
+            wait_child(pid);
+        } else if (pclose(fl) == -1) {
+            failed = true;  // the command's own exit status does not count
+        }
+    } else if (std::fclose(fl) != 0) {
+        failed = true;
+    }
+    if (checked && failed) fatal(ERR_WRITE, name.c_str());
+}
+
+void check_output(FILE *fl)
+{
+    if (!fl) return;
+    std::fflush(fl);
+    int fd = fileno(fl);
+    if (fd < 0 || fd >= MAXFD || outputs[fd].fp != fl) return;
+    if (std::ferror(fl)) fatal(ERR_WRITE, outputs[fd].name.c_str());
+}
+
+// ---- 4. Alphabets -----------------------------------------------------------------
+
 int8_t aanum(int8_t ch)
 {
     int c = (unsigned char)ch;
-    if (c >= 'a' && c <= 'z') c -= 32;
+    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
     for (int i = 0; aaname[i]; i++)
-        if (aaname[i] == c) return int8_t(i);
+        if ((unsigned char)aaname[i] == c) return int8_t(i);
     return -1;
 }
+
 int8_t numaa(int8_t ch) { return (ch >= 0 && ch < 22) ? int8_t(aaname[(int)ch]) : 0; }
+
 int8_t numpos(int8_t ch) { return (ch >= 0 && ch < 7) ? int8_t(posname[(int)ch]) : 0; }
-FILE *sopen(const char *name, const char *ops) { return name ? std::fopen(name, ops) : nullptr; }
-void sclose(FILE *fl) { std::fclose(fl); }
+
+// ---- 5. FASTA reader --------------------------------------------------------------
+
+namespace {
+
+// What the FASTA reader does with each byte: a residue number, or one of these.
+constexpr int8_t CH_SKIP = -1, CH_END = -2, CH_BAD = -3;
+
+constexpr std::array<int8_t, 256> make_fasta_class()
+{
+    std::array<int8_t, 256> t{};
+    for (auto &k : t) k = CH_BAD;
+    constexpr char letters[] = VC_AA_LETTERS;
+    for (int i = 0; i < NAA; i++) {
+        t[(unsigned char)letters[i]] = int8_t(i);
+        t[(unsigned char)letters[i] + ('a' - 'A')] = int8_t(i);
+    }
+    for (char c : {'X', 'B', 'U', 'Z'}) t[(unsigned char)c] = t[(unsigned char)c + ('a' - 'A')] = 20;
+    for (char c : {'\t', '\n', '\r', ' ', '(', ')', ',', '.', '/', '='}) t[(unsigned char)c] = CH_SKIP;
+    t['*'] = CH_END;
+    return t;
+}
+constexpr std::array<int8_t, 256> fasta_class = make_fasta_class();
+
+// fgets() that also reports how many bytes it stored (NUL bytes included).
+int read_piece(FILE *fl, char *buf, int cap)
+{
+    int n = 0;
+    while (n < cap - 1) {
+        int c = getc(fl);
+        if (c == EOF) break;
+        buf[n++] = char(c);
+        if (c == '\n') break;
+    }
+    buf[n] = '\0';
+    return n;
+}
+
+void skip_line(FILE *fl)
+{
+    int c;
+    while ((c = getc(fl)) != EOF && c != '\n') {
+    }
+}
+
+// The header after its ">", read to the end of its line whatever its length:
+// the first word is the code, the rest after blanks the title.
+void read_header(FILE *fl, Sequence *sequence)
+{
+    int c;
+    int n = 0;
+    while ((c = getc(fl)) != EOF && c != ' ' && c != '\t' && c != '\n')
+        if (n < NAMELEN - 1) sequence->code[n++] = char(c);
+    sequence->code[n] = '\0';
+    if (c == EOF || c == '\n') return;
+    do c = getc(fl);
+    while (c == ' ' || c == '\t');
+    n = 0;
+    for (; c != EOF && c != '\n'; c = getc(fl))
+        if (n < NAMELEN - 1) sequence->title[n++] = char(c);
+    sequence->title[n] = '\0';
+}
+
+}  // namespace
+
+void warn_truncated(const char *code)
+{
+    std::fprintf(stderr, "Sequence %s truncated to %d residues\n", code, MAXSEQ);
+}
+
+int32_t getseq2(FILE *fl, Sequence *sequence)
+{
+    static char line[1024];
+    sequence->title[0] = '\0';
+
+    int c;
+    while ((c = getc(fl)) != '>') {
+        if (c == EOF) return 0;
+        if (c != '\n') skip_line(fl);
+    }
+    read_header(fl, sequence);
+
+    int32_t n = 0;
+    bool warned = false;
+    // Each pass is one line; a line is only ever begun here, so a ">" that
+    // is not at the start of a line is never taken for a header.
+    while ((c = getc(fl)) != EOF) {
+        ungetc(c, fl);
+        if (c == '>') break;
+        bool eol = false;
+        int len;
+        while (!eol && (len = read_piece(fl, line, sizeof line)) > 0) {
+            eol = line[len - 1] == '\n';
+            for (int i = 0; i < len; i++) {
+                int8_t k = fasta_class[(unsigned char)line[i]];
+                if (n >= MAXSEQ) {
+                    if (k >= 0 && !warned) {
+                        warn_truncated(sequence->code);
+                        warned = true;
+                    }
+                    continue;
+                }
+                if (k >= 0) {
+                    sequence->seq[n++] = k;
+                } else if (k == CH_END) {
+                    if (!eol) skip_line(fl);
+                    sequence->seqlen = n;
+                    return 1;
+                } else if (k == CH_BAD) {
+                    std::printf("Unable to parse input '%c', %s.\n", line[i], line);
+                    exit_program(-1);
+                }
+            }
+        }
+    }
+    sequence->seqlen = n;
+    return 1;
+}
+
+// ---- 6. Count files ---------------------------------------------------------------
+
+namespace {
+
+constexpr char GENFREQ_MAGIC[] = "GenFreq 1 + 20 + 7 + 20x20x7 long\n";
+constexpr char POSFREQ_MAGIC[] = "PosFreq 7 + 20x7 + 7x7 + 20x20x7x7 long\n";
+constexpr const char *GENFREQ_FILE = "<GenFreq> file";
+constexpr const char *POSFREQ_FILE = "<PosFreq> file";
+static_assert(sizeof GENFREQ_MAGIC - 1 == 34 && sizeof POSFREQ_MAGIC - 1 == 40);
+
+void read_magic(FILE *fl, const char *magic, const char *what)
+{
+    char buf[1024];
+    int len = read_piece(fl, buf, sizeof buf);
+    if (size_t(len) != std::strlen(magic) || std::memcmp(buf, magic, size_t(len)) != 0)
+        fatal(ERR_MAGIC, what);
+}
+
+void read_table(FILE *fl, int32_t *arr, int size, const char *what)
+{
+    if (std::fread(arr, sizeof *arr, size_t(size), fl) != size_t(size)) fatal(ERR_READ, what);
+    ntohla(arr, size);
+}
+
+bool write_table(FILE *fl, const int32_t *arr, int size)
+{
+    unsigned char buf[4 * 256];
+    for (int i = 0; i < size;) {
+        int k = size - i < 256 ? size - i : 256;
+        for (int j = 0; j < k; j++) {
+            uint32_t v = uint32_t(arr[i + j]);
+            buf[4 * j] = (unsigned char)(v >> 24);
+            buf[4 * j + 1] = (unsigned char)(v >> 16);
+            buf[4 * j + 2] = (unsigned char)(v >> 8);
+            buf[4 * j + 3] = (unsigned char)v;
+        }
+        if (std::fwrite(buf, 4, size_t(k), fl) != size_t(k)) return false;
+        i += k;
+    }
+    return true;
+}
+
+int finish_write(FILE *fl, bool ok)
+{
+    if (std::fflush(fl) != 0) ok = false;
+    return ok && !std::ferror(fl) ? 0 : -1;
+}
+
+}  // namespace
+
+void ntohla(int32_t *arr, int size)
+{
+    for (int i = 0; i < size; i++) {
+        unsigned char b[4];
+        std::memcpy(b, &arr[i], 4);
+        arr[i] = int32_t(uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3]);
+    }
+}
+
+void readgenfreq(FILE *fl, int32_t *totals, int32_t freqs[NAA], int32_t totalp[NREG],
+                 int32_t freqp[NAA][NAA][NREG], FILE * /*flog*/)
+{
+    read_magic(fl, GENFREQ_MAGIC, GENFREQ_FILE);
+    read_table(fl, totals, 1, GENFREQ_FILE);
+    read_table(fl, freqs, NAA, GENFREQ_FILE);
+    read_table(fl, totalp, NREG, GENFREQ_FILE);
+    read_table(fl, &freqp[0][0][0], NAA * NAA * NREG, GENFREQ_FILE);
+}
+
+void readposfreq(FILE *fl, int32_t totals[NREG], int32_t freqs[NAA][NREG],
+                 int32_t totalp[NREG][NREG], int32_t freqp[NAA][NAA][NREG][NREG], FILE * /*flog*/)
+{
+    read_magic(fl, POSFREQ_MAGIC, POSFREQ_FILE);
+    read_table(fl, totals, NREG, POSFREQ_FILE);
+    read_table(fl, &freqs[0][0], NAA * NREG, POSFREQ_FILE);
+    read_table(fl, &totalp[0][0], NREG * NREG, POSFREQ_FILE);
+    read_table(fl, &freqp[0][0][0][0], NAA * NAA * NREG * NREG, POSFREQ_FILE);
+}
+
+int writegenfreq(FILE *fl, int32_t totals, const int32_t freqs[NAA], const int32_t totalp[NREG],
+                 const int32_t freqp[NAA][NAA][NREG])
+{
+    bool ok = std::fputs(GENFREQ_MAGIC, fl) != EOF && write_table(fl, &totals, 1) &&
+              write_table(fl, freqs, NAA) && write_table(fl, totalp, NREG) &&
+              write_table(fl, &freqp[0][0][0], NAA * NAA * NREG);
+    return finish_write(fl, ok);
+}
+
+int writeposfreq(FILE *fl, const int32_t totals[NREG], const int32_t freqs[NAA][NREG],
+                 const int32_t totalp[NREG][NREG], const int32_t freqp[NAA][NAA][NREG][NREG])
+{
+    bool ok = std::fputs(POSFREQ_MAGIC, fl) != EOF && write_table(fl, totals, NREG) &&
+              write_table(fl, &freqs[0][0], NAA * NREG) &&
+              write_table(fl, &totalp[0][0], NREG * NREG) &&
+              write_table(fl, &freqp[0][0][0][0], NAA * NAA * NREG * NREG);
+    return finish_write(fl, ok);
+}
