@@ -23,12 +23,6 @@ bool read_line(FILE *fl, char *buf)
     return c != EOF;
 }
 
-// The same warning the FASTA reader gives for an over-long sequence.
-void warn_truncated_pos(const char *code)
-{
-    std::fprintf(stderr, "Sequence %s truncated to %d residues\n", code, MAXSEQ);
-}
-
 // bump: counts are updated modulo 2^32 so that arbitrary loaded counts can
 // never overflow into undefined behaviour; -1 then +1 still restores them.
 inline void bump(int32_t &count, int32_t bias)
@@ -60,7 +54,7 @@ int32_t getpos(FILE *fl, Sequence *sequence)
         nres++;
     }
     sequence->seqlen = nres < MAXSEQ ? nres : MAXSEQ;
-    if (nres > MAXSEQ) warn_truncated_pos(sequence->code);
+    if (nres > MAXSEQ) warn_truncated(sequence->code);  // as the FASTA reader does
 
     int32_t nreg = 0;
     bool bad_letter = false;
