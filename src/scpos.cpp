@@ -5,7 +5,11 @@
 //   getpos     one record: code, title, residues "*", registers "*"
 //   bump       wrapping count update
 //   add_seq2   add (bias +1) or take out (bias -1) one record's PosFreq counts
+//   count_up   checked count update
+//   add_genseq add one record's GenFreq (background) counts
 #include "scpos.h"
+
+#include <cstdint>
 
 #include "scio.h"
 
@@ -32,6 +36,15 @@ inline void bump(int32_t &count, int32_t bias)
 
 inline bool is_register(int8_t r) { return r >= 0 && r < NREG; }
 inline bool is_amino_acid(int8_t a) { return a >= 0 && a < NAA; }
+
+// count_up: the model files are built by adding up, and a wrapped count
+// would turn into a silently wrong model, so an update past the limit fails.
+inline bool count_up(int32_t &count)
+{
+    if (count == INT32_MAX) return false;
+    count++;
+    return true;
+}
 
 }  // namespace
 
@@ -105,4 +118,20 @@ void add_seq2(int32_t pfreqs[NAA][NREG], int32_t ptotals[NREG], int32_t pfreqp[N
         bump(pfreqs[a][p], bias);
         bump(ptotals[p], bias);
     }
+}
+
+int32_t add_genseq(int32_t *gtotals, int32_t gfreqs[NAA], int32_t gtotalp[NREG],
+                   int32_t gfreqp[NAA][NAA][NREG], const int8_t *seq, int32_t seqlen)
+{
+    for (int32_t i = 0; i < seqlen; i++) {
+        int8_t a = seq[i];
+        if (!is_amino_acid(a)) continue;
+        if (!count_up(gfreqs[a]) || !count_up(*gtotals)) return 0;
+        for (int32_t d = 0; d < NREG && i + d + 1 < seqlen; d++) {
+            int8_t b = seq[i + d + 1];
+            if (!is_amino_acid(b)) continue;
+            if (!count_up(gfreqp[a][b][d]) || !count_up(gtotalp[d])) return 0;
+        }
+    }
+    return 1;
 }

@@ -3,6 +3,7 @@
 // Contents:
 //   getpos    one record: code, title, residues "*", registers "*"
 //   add_seq2  add (bias +1) or take out (bias -1) one record's PosFreq counts
+//   add_genseq  add one record's GenFreq (background) counts
 #pragma once
 
 #include <cstdint>
@@ -32,3 +33,13 @@ int32_t getpos(FILE *fl, Sequence *sequence);
 void add_seq2(int32_t pfreqs[NAA][NREG], int32_t ptotals[NREG], int32_t pfreqp[NAA][NAA][NREG][NREG],
               int32_t ptotalp[NREG][NREG], const int8_t *reg, const int8_t *seq, int32_t seqlen,
               int32_t bias);
+
+// add_genseq: adds one record's GenFreq counts: each amino acid (0..19,
+// proline included) to gfreqs and *gtotals, and for each position i and
+// distance class d (0..6) with j = i + d + 1 < seqlen and both residues
+// amino acids, one to gfreqp[seq[i]][seq[j]][d] and gtotalp[d] (gaps and X
+// are not counted and do not separate the residues around them).  Returns
+// 1, or 0 when a count would pass INT32_MAX; the tables are then partly
+// updated (that count left at INT32_MAX) and the caller should give up.
+int32_t add_genseq(int32_t *gtotals, int32_t gfreqs[NAA], int32_t gtotalp[NREG],
+                   int32_t gfreqp[NAA][NAA][NREG], const int8_t *seq, int32_t seqlen);
