@@ -1,0 +1,312 @@
+// velcorin2-counts: builds the two count files of the velcorin2 model.
+//
+// Contents:
+//   print_help        the help page, with the live defaults
+//   bad_usage         a command-line mistake: short hint, status 1
+//   die               the tool's own fatal messages, status 2
+//   add_posrecord     add_seq2 with weight +1, refusing a count past INT32_MAX
+//   count_genfreq     every FASTA record of one input into the GenFreq tables
+//   count_posfreq     every register-file record of one input into the PosFreq tables
+//   open_output       a scratch file next to the output, so a failed run leaves nothing
+//   commit_output     the scratch file becomes the output (refusing to replace one unless forced)
+//   counts_main       the command line and the run
+//
+// The counting and the file layouts are the main program's own (add_genseq
+// and add_seq2 of scpos, getseq2/getpos, writegenfreq/writeposfreq of scio),
+// so a file written here reads back in velcorin2 exactly as counted.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scio.h"
+#include "scpos.h"
+#include "scsystem.h"
+#include "velcorin2.h"
+
+#ifndef VELCORIN2_VERSION
+#define VELCORIN2_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char *PROG = "velcorin2-counts";
+constexpr const char *DEFAULT_INPUT = "-";
+constexpr const char *DEFAULT_GENFREQ = "genfreq.dat";
+constexpr const char *DEFAULT_POSFREQ = "posfreq.dat";
+
+// Exit statuses, also listed on the help page and in the manual.
+constexpr int ST_OK = 0, ST_USAGE = 1, ST_ERROR = 2;
+
+void print_help()
+{
+    std::printf(
+        "%s %s: count files for velcorin2\n"
+        "\n"
+        "Usage: %s [options] genfreq [FASTA...]\n"
+        "       %s [options] posfreq [REGISTER_FILE...]\n"
+        "\n"
+        "  genfreq   counts residues and residue pairs 1..%d apart in FASTA records and\n"
+        "            writes a GenFreq file (velcorin2 key genbnk)\n"
+        "  posfreq   counts residues by heptad register and residue pairs by register pair\n"
+        "            in register files (.pos) and writes a PosFreq file (velcorin2 key cctb)\n"
+        "\n"
+        "Options:\n"
+        "  -o FILE       output file (default %s for genfreq, %s for posfreq;\n"
+        "                '-' writes to standard output)\n"
+        "  -f, --force   replace an existing output file (default: refuse)\n"
+        "  -h, --help    this text\n"
+        "  --version     the version\n"
+        "\n"
+        "Inputs default to '%s' (standard input); names ending in .gz or .Z are read\n"
+        "through zcat, '~' names a home directory.  Records longer than %d residues are\n"
+        "counted up to that length, with a warning.  Several inputs add up into one file.\n"
+        "\n"
+        "Exit status: %d written; %d command-line mistake; %d error (unreadable or bad input,\n"
+        "output exists, a count past %d, write failure); 255 a FASTA character that\n"
+        "cannot be parsed.\n",
+        PROG, VELCORIN2_VERSION, PROG, PROG, NREG, DEFAULT_GENFREQ, DEFAULT_POSFREQ, DEFAULT_INPUT,
+        MAXSEQ, ST_OK, ST_USAGE, ST_ERROR, INT32_MAX);
+}
+
+[[noreturn]] void bad_usage(const std::string &what)
+{
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", PROG, what.c_str(), PROG);
+    exit_program(ST_USAGE);
+}
+
+[[noreturn]] void die(const std::string &what)
+{
+    std::fprintf(stderr, "%s: %s\n", PROG, what.c_str());
+    exit_program(ST_ERROR);
+}
+
+// ---- Counting -----------------------------------------------------------------
+
+// The tables a run fills; static because the PosFreq pair table alone is 78 kB.
+struct GenTables {
+    int32_t totals;
+    int32_t freqs[NAA];
+    int32_t totalp[NREG];
+    int32_t freqp[NAA][NAA][NREG];
+};
+struct PosTables {
+    int32_t totals[NREG];
+    int32_t freqs[NAA][NREG];
+    int32_t totalp[NREG][NREG];
+    int32_t freqp[NAA][NAA][NREG][NREG];
+};
+
+// The record buffers the readers fill, sized as in velcorin2.
+int8_t seqbuf[MAXSEQ], regbuf[MAXSEQ];
+char titlebuf[NAMELEN], codebuf[NAMELEN];
+
+Sequence make_sequence()
+{
+    return Sequence{0, seqbuf, regbuf, titlebuf, codebuf};
+}
+
+// add_posrecord: add_seq2 with weight +1, false if a count passed INT32_MAX.
+// add_seq2 wraps modulo 2^32.  Tables counted from zero by add_seq2 keep
+// every count at or below its total, and one record raises a total by at
+// most MAXSEQ, so an overflow shows as a total that went down.
+bool add_posrecord(PosTables &t, const Sequence &s)
+{
+    int32_t totals[NREG], totalp[NREG][NREG];
+    std::memcpy(totals, t.totals, sizeof totals);
+    std::memcpy(totalp, t.totalp, sizeof totalp);
+    add_seq2(t.freqs, t.totals, t.freqp, t.totalp, s.reg, s.seq, s.seqlen, 1);
+    for (int p = 0; p < NREG; p++) {
+        if (t.totals[p] < totals[p]) return false;
+        for (int q = 0; q < NREG; q++)
+            if (t.totalp[p][q] < totalp[p][q]) return false;
+    }
+    return true;
+}
+
+[[noreturn]] void die_overflow(const char *input, const char *code)
+{
+    die(std::string(input) + ": record " + code + ": a count would exceed " + std::to_string(INT32_MAX) +
+        "; split the input and count the parts separately");
+}
+
+// count_genfreq: every FASTA record of `input` into `t`; returns the records read.
+long count_genfreq(const char *input, GenTables &t)
+{
+    FILE *fl = sopen(input, "r");
+    Sequence s = make_sequence();
+    long n = 0;
+    while (getseq2(fl, &s)) {
+        if (!add_genseq(&t.totals, t.freqs, t.totalp, t.freqp, s.seq, s.seqlen))
+            die_overflow(input, s.code);
+        n++;
+    }
+    sclose(fl);
+    return n;
+}
+
+// count_posfreq: every register-file record of `input` into `t`; returns the
+// records read.  getpos answers 0 both at the end of input and for a record
+// cut short, so the tool looks for the next ">" itself: a ">" followed by no
+// complete record is an error, not a silently lost record.
+long count_posfreq(const char *input, PosTables &t)
+{
+    FILE *fl = sopen(input, "r");
+    Sequence s = make_sequence();
+    long n = 0;
+    for (;;) {
+        int c;
+        while ((c = std::getc(fl)) != EOF && c != '>') {
+        }
+        if (c == EOF) break;
+        std::ungetc(c, fl);
+        if (!getpos(fl, &s))
+            die(std::string(input) + ": record " + std::to_string(n + 1) +
+                " is incomplete (the input ends before the '*' that closes its register part)");
+        if (!add_posrecord(t, s)) die_overflow(input, s.code);
+        n++;
+    }
+    sclose(fl);
+    return n;
+}
+
+// ---- Output -------------------------------------------------------------------
+
+struct Output {
+    std::string name;     // as given
+    std::string scratch;  // scratch file beside it; empty for standard output
+    FILE *fl = nullptr;
+};
+
+bool exists(const std::string &name)
+{
+    struct stat st;
+    return lstat(name.c_str(), &st) == 0;
+}
+
+// open_output: the counts go to a scratch file in the output's directory and
+// only a complete file takes the output's name, so an error midway never
+// leaves a truncated model behind (or destroys the old one).
+Output open_output(const std::string &name)
+{
+    Output o;
+    o.name = name;
+    if (name == "-") {
+        o.fl = stdout;
+        return o;
+    }
+    o.scratch = name + ".XXXXXX";
+    int fd = mkstemp(o.scratch.data());
+    if (fd < 0) die(name + ": cannot create a file there: " + std::strerror(errno));
+    // mkstemp makes 0600; a model file is for everyone the umask allows.
+    mode_t mask = umask(0);
+    umask(mask);
+    if (fchmod(fd, 0666 & ~mask) != 0 || !(o.fl = fdopen(fd, "wb"))) {
+        int e = errno;
+        close(fd);
+        unlink(o.scratch.c_str());
+        die(name + ": " + std::strerror(e));
+    }
+    return o;
+}
+
+// commit_output: closes the scratch file and gives it the output's name.
+// Without --force, link() refuses atomically if the name appeared meanwhile.
+void commit_output(Output &o, bool force, int write_status)
+{
+    if (o.scratch.empty()) {
+        if (write_status != 0 || std::fflush(stdout) != 0 || std::ferror(stdout)) fatal(ERR_WRITE, "-");
+        return;
+    }
+    bool ok = write_status == 0 && std::fflush(o.fl) == 0 && fsync(fileno(o.fl)) == 0;
+    ok = std::fclose(o.fl) == 0 && ok;
+    if (!ok) {
+        unlink(o.scratch.c_str());
+        fatal(ERR_WRITE, o.name.c_str());
+    }
+    int rc;
+    if (force) {
+        rc = std::rename(o.scratch.c_str(), o.name.c_str());
+    } else {
+        rc = link(o.scratch.c_str(), o.name.c_str());
+        if (rc == 0) unlink(o.scratch.c_str());
+    }
+    if (rc != 0) {
+        int e = errno;
+        unlink(o.scratch.c_str());
+        if (e == EEXIST) die(o.name + " exists; use --force to replace it");
+        die(o.name + ": " + std::strerror(e));
+    }
+}
+
+}  // namespace
+
+int counts_main(int argc, char **argv)
+{
+    bool force = false;
+    std::string out;
+    int k = 1;
+    for (; k < argc && argv[k][0] == '-' && argv[k][1] != '\0'; k++) {
+        std::string a = argv[k];
+        if (a == "--") {
+            k++;
+            break;
+        } else if (a == "-h" || a == "--help") {
+            print_help();
+            return ST_OK;
+        } else if (a == "--version") {
+            std::printf("%s %s\n", PROG, VELCORIN2_VERSION);
+            return ST_OK;
+        } else if (a == "-f" || a == "--force") {
+            force = true;
+        } else if (a == "-o") {
+            if (++k >= argc) bad_usage("option -o needs a file name");
+            out = argv[k];
+        } else if (a.rfind("--output=", 0) == 0) {
+            out = a.substr(9);
+        } else {
+            bad_usage("unknown option " + a);
+        }
+    }
+    if (k >= argc) bad_usage("say genfreq or posfreq");
+    std::string what = argv[k++];
+    bool gen = what == "genfreq";
+    if (!gen && what != "posfreq") bad_usage("unknown table kind '" + what + "' (genfreq or posfreq)");
+    if (out.empty()) out = gen ? DEFAULT_GENFREQ : DEFAULT_POSFREQ;
+    // Options after the kind are a common slip; they would otherwise be read as files.
+    for (int i = k; i < argc; i++)
+        if (argv[i][0] == '-' && argv[i][1] != '\0') bad_usage(std::string("options go before ") + what);
+
+    std::vector<const char *> inputs(argv + k, argv + argc);
+    if (inputs.empty()) inputs.push_back(DEFAULT_INPUT);
+
+    // Refused before the counting starts, and again atomically at the end.
+    if (!force && out != "-" && exists(out)) die(out + " exists; use --force to replace it");
+    static GenTables g;
+    static PosTables p;
+    long records = 0;
+    for (const char *in : inputs) {
+        long n = gen ? count_genfreq(in, g) : count_posfreq(in, p);
+        if (n == 0) std::fprintf(stderr, "%s: warning: no records in %s\n", PROG, in);
+        records += n;
+    }
+    if (records == 0) die("no records read; nothing written");
+    // Opened only now: every fatal path above ends the process, which would
+    // leave a scratch file behind.
+    Output o = open_output(out);
+    int ws = gen ? writegenfreq(o.fl, g.totals, g.freqs, g.totalp, g.freqp)
+                 : writeposfreq(o.fl, p.totals, p.freqs, p.totalp, p.freqp);
+    commit_output(o, force, ws);
+    return ST_OK;
+}
+
+#ifndef VELCORIN2_COUNTS_NO_MAIN
+int main(int argc, char **argv) { return counts_main(argc, argv); }
+#endif
