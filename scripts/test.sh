@@ -9,5 +9,5 @@ for variant in build build-asan; do
   [ "$variant" = build-asan ] && flags=(-DVELCORIN_SANITIZE=ON)
   cmake -S . -B "$variant" "${flags[@]}" >/dev/null
   cmake --build "$variant" -j "$jobs"
-  ctest --test-dir "$variant" --output-on-failure -j "$jobs"
+  ctest --test-dir "$variant" --output-on-failure --no-tests=error -j "$jobs"
 done
