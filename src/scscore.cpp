@@ -298,8 +298,10 @@ int scseqadj(const int8_t *lib, const int8_t *seq, int32_t seqlen, double scores
 
 namespace {
 // Relative occurrence of each residue (rows in residue-number order) in the
-// registers a..g of known coils; logarithms after initialize_relative.
-double relative[NAA][NREG] = {
+// registers a..g of known coils.  Kept apart from the logarithms in
+// `relative`, so that converting again (a second run in one process) gives
+// the same table instead of logarithms of logarithms.
+constexpr double relative_occurrence[NAA][NREG] = {
     {3.167, 0.297, 0.398, 3.902, 0.585, 0.501, 0.483},  // L
     {2.597, 0.098, 0.345, 0.894, 0.514, 0.471, 0.431},  // I
     {1.665, 0.403, 0.386, 0.949, 0.211, 0.342, 0.36},   // V
@@ -321,13 +323,16 @@ double relative[NAA][NREG] = {
     {0.24, 0, 0, 0.456, 0.019, 0, 0},                   // W
     {0, 0.008, 0, 0.013, 0, 0, 0},                      // P
 };
+double relative[NAA][NREG];  // natural logarithms, set by initialize_relative
 }  // namespace
 
 void initialize_relative()
 {
     for (int aa = 0; aa < NAA; aa++)
-        for (int off = 0; off < NREG; off++)
-            relative[aa][off] = relative[aa][off] != 0 ? std::log(relative[aa][off]) : LOGZERO;
+        for (int off = 0; off < NREG; off++) {
+            const double r = relative_occurrence[aa][off];
+            relative[aa][off] = r != 0 ? std::log(r) : LOGZERO;
+        }
 }
 
 double relative_entry(int aa, int reg) { return relative[aa][reg]; }

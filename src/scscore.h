@@ -91,8 +91,9 @@ int scseqadj(const int8_t *lib, const int8_t *seq, int32_t seqlen, double scores
 
 // ---- Stock scoring -----------------------------------------------------------
 
-// initialize_relative: turns the built-in relative occurrence table into
-// natural logarithms (0 becomes LOGZERO).  Call exactly once, at start-up.
+// initialize_relative: sets the stock table to the natural logarithms of the
+// built-in relative occurrences (0 becomes LOGZERO).  Call at start-up,
+// before any stock scoring; calling it again gives the same table.
 void initialize_relative();
 double relative_entry(int aa, int reg);   // the stock table as it stands now
 
