@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "scio.h"
 #include "velcorin2.h"
@@ -86,8 +87,11 @@ int get_defaults(int *mode, double *bound, FILE **fgin, FILE **fpin, FILE **ftes
                  FILE **flog, int8_t *lib, int *libnum, int *functnum)
 {
     char line[BUFLEN];
-    FILE *cf = nullptr;
-    if (config_path(line)) cf = std::fopen(line, "r");
+    // Owned, so that a fatal error inside sopen that unwinds instead of
+    // ending the process (a harness's exit hook) still closes the file.
+    std::unique_ptr<FILE, int (*)(FILE *)> owner(nullptr, std::fclose);
+    if (config_path(line)) owner.reset(std::fopen(line, "r"));
+    FILE *cf = owner.get();
     if (!cf) {
         std::printf("Couldn't find config file\n");
         return 0;
@@ -128,6 +132,5 @@ int get_defaults(int *mode, double *bound, FILE **fgin, FILE **fpin, FILE **ftes
         default: break;  // blank lines and comments
         }
     }
-    std::fclose(cf);
     return 1;
 }
