@@ -438,9 +438,11 @@ void res_compare(FILE *ps, const double *sc1, const double *sc2, const Sequence 
         rend = seqlen;
     } else {
         read_region(regionfile, sequence->code, seqlen, &rstart, &rend);
+        // Keep the region inside the sequence so no score beyond it is read;
+        // the first residue is clamped before it is made 0-based, so that
+        // the smallest int cannot wrap.
+        if (rstart < 1) rstart = 1;
         rstart -= 1;
-        // Keep the region inside the sequence so no score beyond it is read.
-        if (rstart < 0) rstart = 0;
         if (rstart > seqlen) rstart = seqlen;
         if (rend < rstart) rend = rstart;
         if (rend > seqlen) rend = seqlen;

@@ -316,9 +316,11 @@ int velcorin2_main(int argc, char **argv)
     calcseq(fgin, fpin, ftest, fout, flog, flog_seq, regionfile, mode, bound, upper_bound, lib);
     timestamp(stderr);
 
-    FILE *const closing[] = {fgin, fpin, fout, flog_seq,
+    // The sequence input is closed too, so that a damaged compressed input
+    // (its zcat failed) is an error rather than a short run ended as done.
+    FILE *const closing[] = {fgin, fpin, ftest, fout, flog_seq,
                              (mode & MODE_VIEW) ? regionfile : nullptr};
-    close_streams(closing, 5);
+    close_streams(closing, 6);
     // The coil log is never closed; a write that failed must still not pass as done.
     if (flog != fout && flog != flog_seq) check_output(flog);
     done();

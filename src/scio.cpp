@@ -44,6 +44,7 @@ constexpr const char *TOO_LONG = "file name too long for internal buffer";
 
 std::bitset<MAXFD> popened_files;      // streams that are pipes
 std::array<pid_t, MAXFD> zcat_child{};  // pid of the zcat behind a read pipe (0: a popen stream)
+std::array<std::string, MAXFD> zcat_name;  // the name a zcat stream was opened under
 
 // Output streams are checked at close under the name the caller gave; fp
 // guards against a slot left over from a stream closed behind our back.
@@ -66,10 +67,14 @@ std::array<OutputSlot, MAXFD> outputs;
     fatal(code, msg.c_str());
 }
 
-void wait_child(pid_t pid)
+// wait_child: the child's wait status (0 when it cannot be had).
+int wait_child(pid_t pid)
 {
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return 0;
     }
+    return status;
 }
 
 // Records a freshly opened stream: `outname` non-null for a stream opened
@@ -90,6 +95,7 @@ void track(FILE *fp, const char *outname, bool pipe, pid_t pid, const char *errn
     }
     popened_files.set(fd, pipe);
     zcat_child[fd] = pid;
+    zcat_name[fd] = pid > 0 ? errname : "";
     outputs[fd].fp = outname ? fp : nullptr;
     outputs[fd].name = outname ? outname : "";
 }
@@ -273,8 +279,14 @@ void sclose(FILE *fl)
         pid_t pid = zcat_child[fd];
         zcat_child[fd] = 0;
         if (pid > 0) {
+            // An input read to its end must have been decompressed whole: a
+            // zcat that failed (a damaged file) left it short, not complete.
+            // One that was stopped early by the close is no failure.
+            bool at_end = std::feof(fl) != 0;
+            std::string zname = std::move(zcat_name[fd]);
             std::fclose(fl);
-            wait_child(pid);
+            int status = wait_child(pid);
+            if (at_end && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) fatal(ERR_READ, zname.c_str());
         } else if (pclose(fl) == -1) {
             failed = true;  // the command's own exit status does not count
         }

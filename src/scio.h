@@ -31,7 +31,9 @@ FILE *sopen_nofollow(const char *name);
 
 // sclose: closes a stream from sopen (pipes are closed and their command
 // waited for).  A stream opened for writing that has a write error or fails
-// to close stops the run with error 4 and the name it was opened under.
+// to close stops the run with error 4 and the name it was opened under.  A
+// compressed input that was read to its end while its zcat failed (a
+// damaged file) stops the run with error 5 and its name.
 // A null stream is ignored.
 void sclose(FILE *fl);
 
