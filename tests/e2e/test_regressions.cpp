@@ -73,4 +73,44 @@ TEST_F(Regressions, DamagedCompressedInputIsAnError)
     EXPECT_TRUE(dir.read("out2.txt") == dir.read("out.txt"));
 }
 
+// The limits of scripts/stress.sh that run quickly: a record one residue
+// over the capacity, header lines far over the name buffers, a configuration
+// line far over its buffer, and an output pipe whose reader stops early.
+TEST_F(Regressions, LimitsEndToEnd)
+{
+    auto count_rows = [](const std::string &table) {
+        int n = 0;  // rows start with the padded position, header lines with "#"
+        for (size_t at = 0; at < table.size();) {
+            n += table[at] == ' ';
+            size_t nl = table.find('\n', at);
+            at = nl == std::string::npos ? table.size() : nl + 1;
+        }
+        return n;
+    };
+    const std::string helix = "LKELEKKLEELKKKNEELAEK";
+    std::string over;
+    while (over.size() < 20001) over += helix;
+    over.resize(20001);
+    const std::string name(100000, 'H');
+    dir.write("limits.fa", ">" + name + "\n" + over + "\n>x " + name + "\n" + helix + helix + "\n");
+    RunResult r = run({"1", "2", "3", "gen.dat", "pos.dat", "limits.fa", "out.txt"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::string table = dir.read("out.txt");
+    EXPECT_EQ(count_rows(table), 20000 + 42);
+    EXPECT_NE(table.find("# Sequence Code: " + name.substr(0, 1023) + "\n"), std::string::npos);
+    EXPECT_NE(table.find("# Sequence Name: " + name.substr(0, 1023) + "\n"), std::string::npos);
+    EXPECT_NE(r.err.find("truncated to 20000 residues"), std::string::npos);
+
+    std::string lib = "lib =";
+    for (int i = 0; i < 5000; i++) lib += " " + std::to_string(i % 7);
+    dir.write("long.conf", lib + "\ngenbnk = gen.dat\ncctb = pos.dat\n");
+    RunResult c = run({"limits.fa", "out7.txt"}, {{"VELCORIN_CONFIG", dir.file("long.conf")}});
+    EXPECT_EQ(c.status, 0) << c.out << c.err;
+    EXPECT_EQ(count_rows(dir.read("out7.txt")), 20000 + 42);
+
+    RunResult p = run({"1", "2", "3", "gen.dat", "pos.dat", "limits.fa", "|head -c 100 >head.out"});
+    EXPECT_NE(p.status, 0);  // SIGPIPE (141) or a write error (2), never a success
+    EXPECT_EQ(dir.read("head.out").size(), 100u);
+}
+
 }  // namespace
