@@ -10,11 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <cctype>
 #include <sstream>
 #include <stdexcept>
 
 #include "scio.h"
+#include "scpos.h"
 
 TempDir::TempDir()
 {
@@ -135,67 +137,35 @@ std::string mask_timestamps(const std::string &text)
     return out;
 }
 
-namespace {
-
-// A fixed pseudo-random generator, so the model is the same on every host.
-struct Lcg {
-    uint32_t s;
-    uint32_t next() { return s = s * 1664525u + 1013904223u; }
-    int below(int n) { return int((next() >> 8) % uint32_t(n)); }
-};
-
-}  // namespace
-
 void write_test_model(const TempDir &dir)
 {
-    static int32_t gtotals, gfreqs[NAA], gtotalp[NREG], gfreqp[NAA][NAA][NREG];
-    static int32_t ptotals[NREG], pfreqs[NAA][NREG], ptotalp[NREG][NREG], pfreqp[NAA][NAA][NREG][NREG];
-    gtotals = 0;
-    std::memset(gfreqs, 0, sizeof gfreqs);
-    std::memset(gtotalp, 0, sizeof gtotalp);
-    std::memset(gfreqp, 0, sizeof gfreqp);
-    std::memset(ptotals, 0, sizeof ptotals);
-    std::memset(pfreqs, 0, sizeof pfreqs);
-    std::memset(ptotalp, 0, sizeof ptotalp);
-    std::memset(pfreqp, 0, sizeof pfreqp);
+    struct Counts {
+        int32_t gt, gf[NAA], gtp[NREG], gfp[NAA][NAA][NREG];
+        int32_t pt[NREG], pf[NAA][NREG], ptp[NREG][NREG], pfp[NAA][NAA][NREG][NREG];
+        int8_t seq[4000], reg[4000];
+    };
+    auto c = std::make_unique<Counts>();  // zeroed
+    uint32_t state = 12345;               // a fixed generator: the same model on every host
+    auto below = [&state](int n) { return int(((state = state * 1664525u + 1013904223u) >> 8) % uint32_t(n)); };
 
     // Background: uniform random residues.
-    Lcg rng{12345};
-    static int8_t bg[4000];
-    for (auto &r : bg) r = int8_t(rng.below(NAA));
-    for (int i = 0; i < 4000; i++) {
-        gfreqs[bg[i]]++;
-        gtotals++;
-        for (int d = 0; d < NREG && i + d + 1 < 4000; d++) {
-            gfreqp[bg[i]][bg[i + d + 1]][d]++;
-            gtotalp[d]++;
-        }
-    }
-    // Coils: hydrophobic residues (L, I, V, A) at a and d, charged ones elsewhere.
+    for (auto &r : c->seq) r = int8_t(below(NAA));
+    add_genseq(&c->gt, c->gf, c->gtp, c->gfp, c->seq, 4000);
+    // Coils: L, I, V or A at a and d, charged and polar residues elsewhere.
     static const int8_t core[] = {0, 1, 2, 7}, surface[] = {8, 9, 11, 12, 13, 15};
     for (int rec = 0; rec < 40; rec++) {
-        int start = rng.below(NREG);
-        int len = 21 + rng.below(30);
+        int start = below(NREG), len = 21 + below(30);
         for (int i = 0; i < len; i++) {
-            int p = (start + i) % NREG;
-            int8_t x = (p == 0 || p == 3) ? core[rng.below(4)] : surface[rng.below(6)];
-            pfreqs[x][p]++;
-            ptotals[p]++;
+            c->reg[i] = int8_t((start + i) % NREG);
+            c->seq[i] = (c->reg[i] == 0 || c->reg[i] == 3) ? core[below(4)] : surface[below(6)];
         }
-        for (int i = 0; i + 7 < len; i++)
-            for (int j = i + 1; j <= i + 7; j++) {
-                int p = (start + i) % NREG, q = (start + j) % NREG;
-                int8_t x = (p == 0 || p == 3) ? core[(i * 7 + rec) % 4] : surface[(i * 5 + rec) % 6];
-                int8_t y = (q == 0 || q == 3) ? core[(j * 3 + rec) % 4] : surface[(j * 11 + rec) % 6];
-                pfreqp[x][y][p][q]++;
-                ptotalp[p][q]++;
-            }
+        add_seq2(c->pf, c->pt, c->pfp, c->ptp, c->reg, c->seq, len, 1);
     }
     FILE *g = std::fopen(dir.file("gen.dat").c_str(), "wb");
     FILE *p = std::fopen(dir.file("pos.dat").c_str(), "wb");
     if (!g || !p) throw std::runtime_error("cannot write model");
-    writegenfreq(g, gtotals, gfreqs, gtotalp, gfreqp);
-    writeposfreq(p, ptotals, pfreqs, ptotalp, pfreqp);
+    writegenfreq(g, c->gt, c->gf, c->gtp, c->gfp);
+    writeposfreq(p, c->pt, c->pf, c->ptp, c->pfp);
     std::fclose(g);
     std::fclose(p);
 }
