@@ -52,8 +52,11 @@ void fuzz_setup()
     if (!std::freopen("/dev/null", "r", stdin) || !std::freopen("/dev/null", "w", stdout)) std::abort();
     set_exit_hook([](int status) { throw ProgramExit{status}; });
 
-    char tmpl[] = "/tmp/vc2fuzz.XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
+    // Under TMPDIR when it is set: a memory file system (/dev/shm) spares the
+    // disk the few files every input writes.
+    const char *tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vc2fuzz.XXXXXX";
+    if (!mkdtemp(tmpl.data())) std::abort();
     g_scratch = tmpl;
     std::atexit(remove_scratch);
     setenv("HOME", g_scratch.c_str(), 1);
@@ -256,6 +259,13 @@ MemIn::MemIn(const uint8_t *data, size_t size) : copy(reinterpret_cast<const cha
     fp = fmemopen(copy.data(), copy.size(), "r");
     if (!fp) std::abort();
     if (size == 0) (void)std::fgetc(fp);
+}
+
+MemIn::MemIn(BorrowTag, const std::string &s)
+{
+    // A stream opened for reading never writes to its buffer.
+    fp = s.empty() ? nullptr : fmemopen(const_cast<char *>(s.data()), s.size(), "r");
+    if (!fp) std::abort();
 }
 
 MemIn::~MemIn()

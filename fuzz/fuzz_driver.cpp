@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     }
 
-    MemIn gen(model_genfreq()), pos(model_posfreq()), test(body), reg(region);
+    MemIn gen(MemIn::Borrow, model_genfreq()), pos(MemIn::Borrow, model_posfreq()), test(body), reg(region);
     MemOut fout, flog, flog_seq;
     bool finished = false;
     try {

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static Counts model, work, fresh;
     static bool loaded = false;
     if (!loaded) {
-        MemIn m(model_posfreq());
+        MemIn m(MemIn::Borrow, model_posfreq());
         readposfreq(m.fp, model.totals, model.freqs, model.totalp, model.freqp, stderr);
         loaded = true;
     }

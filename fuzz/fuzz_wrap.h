@@ -6,7 +6,10 @@
 // scratch directory:
 //   - a plain name loses its "/" characters and is taken in the scratch dir;
 //   - "~/name" stays (HOME is the scratch dir), "~user..." becomes a plain name;
-//   - "|command" for writing becomes a harmless "|cat >/dev/null";
+//   - "|cat" for writing becomes a harmless "|cat >/dev/null", any other
+//     "|command" a plain file (no process per input);
+//   - a compressed name (".gz", ".Z") that names no file is made to name
+//     none without a zcat being started;
 //   - the plot file goes to <scratch>/tr.ps.
 // Standard streams given back for "-" are never really closed.
 #pragma once
@@ -16,6 +19,10 @@
 
 void track_stream(FILE *fp);
 void untrack_stream(FILE *fp);
+
+// Whether "|cat" starts a real pipe (the command-line harness); a harness
+// that only passes names on to the stream opener turns it off for speed.
+extern bool fuzz_real_pipes;
 
 // safe_name: the name a wrapped sopen really opens for `name` in mode `ops`.
 std::string safe_name(const char *name, const char *ops);

@@ -21,6 +21,13 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVELCORIN_FUZZ=ON -DVELCO
   -DCMAKE_BUILD_TYPE= >/dev/null
 cmake --build build-fuzz --target fuzzers -j "${FUZZ_BUILD_JOBS:-2}" >/dev/null
 
+# The harnesses' scratch files go to a memory file system when there is one;
+# a small quarantine and short allocation stacks keep AddressSanitizer's
+# memory hot (use after free is still caught for recent frees).  Both more
+# than double the executions per second of the harnesses that load a model.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16:malloc_context_size=5}
+
 work=$(mktemp -d /tmp/vc2fuzzrun.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 summary=()
