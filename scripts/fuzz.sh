@@ -9,6 +9,7 @@
 #
 #   scripts/fuzz.sh [seconds-per-harness] [harness...]
 #   FUZZ_FLAGS="-max_len=30000" scripts/fuzz.sh 600 driver   # extra libFuzzer flags
+#   VELCORIN_FUZZ_PROCESSES=1 scripts/fuzz.sh 60 cli   # with a real "|cat" pipe and zcat
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
