@@ -220,7 +220,8 @@ int velcorin2_main(int argc, char **argv)
     if (velcorin) get_defaults(&mode, &bound, &fgin, &fpin, &ftest, &fout, &flog, lib, &libnum, &functnum);
     mode |= MODE_PROLINEFREE;
 
-    while (acnt < argc && argv[acnt][0] == '-') {
+    // A lone "-" is a file name (standard input or output) and ends the options.
+    while (acnt < argc && argv[acnt][0] == '-' && std::strcmp(argv[acnt], "-") != 0) {
         const char *w = argv[acnt];
         if (!std::strcmp(w, "-f")) {
             functnum = std::atoi(option_value(argc, argv, acnt + 1));
@@ -279,6 +280,10 @@ int velcorin2_main(int argc, char **argv)
     int given = 0;
     if ((prog & 0x1) && libnum != functnum) {
         for (int i = libnum; i < functnum && acnt < argc; i++, given++) {
+            if (!std::strcmp(argv[acnt], "-")) {
+                std::fprintf(stderr, "velcorin2: a distance is expected where '-' stands\n");
+                usage(argv[0]);
+            }
             int8_t d = int8_t(std::atoi(argv[acnt++]));
             if (i < NREG) lib[i] = d;
         }

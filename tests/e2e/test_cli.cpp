@@ -55,7 +55,7 @@ TEST_F(Cli, FailuresGiveTheirMessageAndStatus)
     const std::vector<Case> cases = {
         {{}, 255, kNoConfig, kUsage},
         {{"-x", "2"}, 2, kNoConfig + "ERROR: Unrecognized switch: -x\n", ""},
-        {{"-"}, 2, kNoConfig + "ERROR: Unrecognized switch: -\n", ""},      // "-" before the files is an option
+        {{"-"}, 255, kNoConfig, "velcorin2: a distance is expected where '-' stands\n" + kUsage},
         {{"-4", "2"}, 2, kNoConfig + "ERROR: Unrecognized switch: -4\n", ""},  // so is a negative first distance
         {{"--verbose"}, 2, kNoConfig + "ERROR: Unrecognized switch: --verbose\n", ""},
         {{"-win", "25"}, 255, kNoConfig, kUsage},
@@ -119,6 +119,12 @@ TEST_F(Cli, ConfigurationComesFirstAndCommandLineFillsTheRest)
     ASSERT_NE(nl, std::string::npos) << log;
     EXPECT_EQ(log.substr(0, 5) + log.substr(nl - 25, 26), "   1  coil1 first test protein\n") << log;
     EXPECT_EQ(log.substr(nl + 1, 5) + log.substr(log.size() - 8), "   3  glob2 \n") << log;
+
+    // A lone "-" is standard input wherever it stands, also first.
+    std::string table = dir.read("out.txt");
+    r = run_velcorin2({"-", "out2.txt"}, dir.path(), {{"VELCORIN_CONFIG", conf}}, kFasta);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(dir.read("out2.txt"), table);
 
     // Fewer distances than functnum asks for: refused, not made up.
     conf = dir.write("conf2", "genbnk = gen.dat\ncctb = pos.dat\ntest = seqs.fa\nout = o\nlib = 1 2\n");
