@@ -1,11 +1,12 @@
 // velcorin2.h: declarations shared by every module of velcorin2.
 //
 // Contents:
-//   1. Capacities and the log-of-zero stand-in
+//   1. Capacities, window widths and the log-of-zero stand-in
 //   2. The Sequence record
 //   3. Residue and register alphabets
 //   4. The mode bits of a run
-//   5. Process-wide settings and probability tables
+//   5. Count tables and probability tables
+//   6. RunSettings: everything a run varies by, filled once and then read-only
 //
 // Residues travel through the program as small numbers: the index of the
 // letter in aaname.  0..19 are the amino acids (19 is proline) and index
@@ -13,25 +14,31 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // ---- 1. Capacities ---------------------------------------------------------
-inline constexpr int MAXSEQ = 20000;   // longest sequence handled
+inline constexpr int MAXSEQ = 20000;   // default longest sequence (--max-length)
 inline constexpr int NAMELEN = 1024;   // title and code buffers, NUL included
 inline constexpr int NAA = 20;         // amino acids that index the tables
 inline constexpr int NREG = 7;         // heptad registers a..g, distance classes 0..6
 inline constexpr int PROLINE = 19;
 inline constexpr int8_t NOREG = '.';   // register entry of a residue outside any coil
 inline constexpr double LOGZERO = -2800.0;  // stands for log(0) everywhere
+inline constexpr int32_t PAIR_WINDOW = 30;   // window of the pair scoring
+inline constexpr int32_t STOCK_WINDOW = 28;  // window of the stock scoring
 
 // ---- 2. The Sequence record -------------------------------------------------
-// One input record.  The record only points at buffers owned by the driver
-// (MAXSEQ residues, NAMELEN characters of title and code).
+// One input record.  The readers grow seq and reg as a record needs (never
+// past the run's length limit) and keep their capacity for the next record,
+// so a run holds buffers of its longest record, not of its input.
 struct Sequence {
-    int32_t seqlen;   // residues in seq
-    int8_t *seq;      // residue numbers
-    int8_t *reg;      // known registers 0..6, or NOREG; register files only
-    char *title;      // description, NUL-terminated
-    char *code;       // identifier (first word of the header), NUL-terminated
+    int32_t seqlen = 0;        // residues in seq
+    std::vector<int8_t> seq;   // residue numbers (at least seqlen entries)
+    std::vector<int8_t> reg;   // known registers 0..6, or NOREG; register files only
+    char title[NAMELEN] = {};  // description, NUL-terminated
+    char code[NAMELEN] = {};   // identifier (first word of the header), NUL-terminated
+    std::string warnings;      // what the reader had to say about this record, for stderr
 };
 
 // ---- 3. Alphabets (writable, NUL-terminated; defined in scio) ---------------
@@ -39,7 +46,7 @@ extern char aaname[];   // "LIVMFYGAKRHEDQNSTCWP-X"
 extern char posname[];  // "abcdefg"
 
 // ---- 4. Mode bits -------------------------------------------------------------
-// The option bit set handed from main through calcseq to scorers and outputs.
+// The option bit set a run is configured with; scorers and outputs test single bits.
 enum ModeBit : int {
     MODE_VERBOSE = 0x1,     // -v, key "ver": score line per sequence on flog
     MODE_PRINT = 0x2,       // -p, key "prn": coil report on flog and flog_seq
@@ -53,13 +60,52 @@ enum ModeBit : int {
     MODE_W = 0x200,         // -w: accepted, read by nobody
 };
 
-// ---- 5. Process-wide settings and tables (defined in scscore) ---------------
-extern int32_t window_length;  // 21 or 28: shortest scored sequence/segment
-extern int32_t WINDOW;         // window width of the scorings, 30 at start
-extern int32_t functnum;       // distance classes in use (first entries of lib)
-extern int32_t prog;           // 0x1 pair scoring, 0x2 stock scoring
+// ---- 5. Count tables and probability tables --------------------------------
+// GenFreq counts: residues and residue pairs by distance class, background.
+struct GenFreq {
+    int32_t totals;                     // residues counted
+    int32_t freqs[NAA];                 // per residue
+    int32_t totalp[NREG];               // pairs per distance class
+    int32_t freqp[NAA][NAA][NREG];      // first, second residue, distance class
+};
 
-extern double gprobs[NAA];                    // log P(residue), background
-extern double gprobp[NAA][NAA][NREG];         // log P(pair | distance class)
-extern double pprobs[NAA][NREG];              // log P(residue | register), coils
-extern double pprobp[NAA][NAA][NREG][NREG];   // log P(pair | register pair), coils
+// PosFreq counts: residues by register, residue pairs by register pair, coils.
+struct PosFreq {
+    int32_t totals[NREG];               // residues per register
+    int32_t freqs[NAA][NREG];           // residue, register
+    int32_t totalp[NREG][NREG];         // pairs per register pair
+    int32_t freqp[NAA][NAA][NREG][NREG];// first, second residue, their registers
+};
+
+// The four natural-log probability tables the scoring reads (LOGZERO for log 0).
+struct ProbTables {
+    double gprobs[NAA];                 // residue, background
+    double gprobp[NAA][NAA][NREG];      // pair by distance class, background
+    double pprobs[NAA][NREG];           // residue by register, coils
+    double pprobp[NAA][NAA][NREG][NREG];// pair by register pair, coils
+};
+
+// ---- 6. Run settings ----------------------------------------------------------
+// A file the run names, from the configuration file or the command line.
+struct FileName {
+    bool given = false;
+    std::string name;
+    std::string from;  // "configuration" or "command line", for messages
+};
+
+// Filled by default_settings(), then the configuration file, then the
+// command line; check_settings() refuses what cannot run.  From then on it
+// is passed read-only to whatever needs it.
+struct RunSettings {
+    int mode = 0;                  // ModeBit set
+    double bound = 0.0;            // -p: p-score threshold of the coil report
+    double upper_bound = 0.0;      // -d sign U: second bound of the map
+    int8_t lib[NREG] = {};         // distance classes; the first functnum are used
+    int32_t libnum = 0;            // entries of lib the configuration filled
+    int32_t functnum = 3;          // distance classes in use
+    int32_t window_length = 28;    // 21 or 28: shortest scored sequence and segment
+    int32_t max_length = MAXSEQ;   // residues kept of a record; 0: no limit
+    int threads = 1;               // records scored at once
+    // Files: count files, sequences, table, coil log, per-sequence log, regions.
+    FileName genbnk, cctb, test, out, log, log_seq, regionfile;
+};

@@ -1,7 +1,8 @@
 // dyn: the maximum over sliding windows.
 //
 // Contents:
-//   max_over_windows  per position, the best score of the windows containing it
+//   larger, copy          one step of every lane
+//   max_over_windows      the block method
 //
 // The windows are cut into blocks of `window` consecutive window indices.
 // The windows containing position p are p - window + 1 .. p: the tail of one
@@ -10,14 +11,28 @@
 // comparison, so the cost per position does not grow with the window.
 #include "dyn.h"
 
-#include "velcorin2.h"
-
 namespace {
-double prev_block_maxima[MAXSEQ];  // suffix maxima within each block
-double block_maxima[MAXSEQ];       // prefix maxima within each block
+
+// out = a > b ? a : b in every lane.  The three rows never overlap, which
+// lets the compiler do several lanes per instruction (each lane still makes
+// exactly its own comparison).
+template <int L>
+inline void larger(double *__restrict out, const double *__restrict a, const double *__restrict b)
+{
+    for (int l = 0; l < L; l++) out[l] = a[l] > b[l] ? a[l] : b[l];
+}
+
+template <int L>
+inline void copy(double *__restrict out, const double *__restrict a)
+{
+    for (int l = 0; l < L; l++) out[l] = a[l];
+}
+
 }  // namespace
 
-void max_over_windows(double *maxima, const double *windowscore, int32_t seqlen, int32_t window)
+template <int L>
+void max_over_windows(double (*maxima)[L], const double (*windowscore)[L], int32_t seqlen, int32_t window,
+                      double (*prev)[L], double (*block)[L])
 {
     const int32_t number_blocks = seqlen / window;
     const int32_t r = seqlen - number_blocks * window;
@@ -27,10 +42,8 @@ void max_over_windows(double *maxima, const double *windowscore, int32_t seqlen,
     for (int32_t b = number_blocks - 1; b >= 0; b--) {
         const int32_t base = b * window;
         const int32_t top = (b == number_blocks - 1) ? r : window - 1;
-        prev_block_maxima[base + top] = windowscore[base + top];
-        for (int32_t k = base + top - 1; k >= base; k--)
-            prev_block_maxima[k] = windowscore[k] > prev_block_maxima[k + 1] ? windowscore[k]
-                                                                           : prev_block_maxima[k + 1];
+        copy<L>(prev[base + top], windowscore[base + top]);
+        for (int32_t k = base + top - 1; k >= base; k--) larger<L>(prev[k], windowscore[k], prev[k + 1]);
     }
 
     // Prefix maxima, and every position that is not a block start and lies in
@@ -38,31 +51,32 @@ void max_over_windows(double *maxima, const double *windowscore, int32_t seqlen,
     const int32_t last_window = seqlen - window;
     for (int32_t b = 0; b < number_blocks; b++) {
         const int32_t base = b * window;
-        block_maxima[base] = windowscore[base];
+        copy<L>(block[base], windowscore[base]);
         for (int32_t j = 1; j < window; j++) {
             const int32_t p = base + j;
             if (p <= last_window)
-                block_maxima[p] = windowscore[p] > block_maxima[p - 1] ? windowscore[p] : block_maxima[p - 1];
+                larger<L>(block[p], windowscore[p], block[p - 1]);
             else
-                block_maxima[p] = block_maxima[p - 1];
-            if (b == 0) {
-                maxima[p] = block_maxima[p];
-            } else {
-                const double tail = prev_block_maxima[base - window + j + 1];
-                maxima[p] = block_maxima[p] > tail ? block_maxima[p] : tail;
-            }
+                copy<L>(block[p], block[p - 1]);
+            if (b == 0)
+                copy<L>(maxima[p], block[p]);
+            else
+                larger<L>(maxima[p], block[p], prev[base - window + j + 1]);
         }
     }
 
     // Positions after the last whole block see only the tail of the last block.
-    for (int32_t p = number_blocks * window; p < seqlen; p++)
-        maxima[p] = prev_block_maxima[p - window + 1];
+    for (int32_t p = number_blocks * window; p < seqlen; p++) copy<L>(maxima[p], prev[p - window + 1]);
 
     // Block starts: the window starting there and the tail of the block before.
-    maxima[0] = windowscore[0];
+    copy<L>(maxima[0], windowscore[0]);
     for (int32_t b = 1; b < number_blocks; b++) {
         const int32_t base = b * window;
-        const double tail = prev_block_maxima[base - window + 1];
-        maxima[base] = tail > windowscore[base] ? tail : windowscore[base];
+        larger<L>(maxima[base], prev[base - window + 1], windowscore[base]);
     }
 }
+
+template void max_over_windows<1>(double (*)[1], const double (*)[1], int32_t, int32_t, double (*)[1],
+                                  double (*)[1]);
+template void max_over_windows<8>(double (*)[8], const double (*)[8], int32_t, int32_t, double (*)[8],
+                                  double (*)[8]);

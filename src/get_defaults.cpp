@@ -11,7 +11,6 @@
 #include <cstring>
 #include <memory>
 
-#include "scio.h"
 #include "velcorin2.h"
 
 namespace {
@@ -64,12 +63,13 @@ void read_distances(const char *p, int8_t *lib, int *libnum)
     }
 }
 
-// open_named: the file-name word of a "<key> = <name>" line, opened with
-// sopen; a line whose pattern does not yield a word leaves `*fl` alone.
-void open_named(const char *line, const char *pattern, const char *ops, FILE **fl)
+// take_name: the file-name word of a "<key> = <name>" line; a line whose
+// pattern does not yield a word leaves the name as it was.  The file is
+// opened with the run's other files once the command line is accepted.
+void take_name(const char *line, const char *pattern, FileName &f)
 {
     char fname[BUFLEN];
-    if (std::sscanf(line, pattern, fname) == 1) *fl = sopen(fname, ops);
+    if (std::sscanf(line, pattern, fname) == 1) f = FileName{true, fname, "configuration"};
 }
 
 }  // namespace
@@ -83,12 +83,9 @@ const char *strchrs(const char *str, const char *chrs)
     return nullptr;
 }
 
-int get_defaults(int *mode, double *bound, FILE **fgin, FILE **fpin, FILE **ftest, FILE **fout,
-                 FILE **flog, int8_t *lib, int *libnum, int *functnum)
+int get_defaults(RunSettings &s)
 {
     char line[BUFLEN];
-    // Owned, so that a fatal error inside sopen that unwinds instead of
-    // ending the process (a harness's exit hook) still closes the file.
     std::unique_ptr<FILE, int (*)(FILE *)> owner(nullptr, std::fclose);
     if (config_path(line)) owner.reset(std::fopen(line, "r"));
     FILE *cf = owner.get();
@@ -101,32 +98,32 @@ int get_defaults(int *mode, double *bound, FILE **fgin, FILE **fpin, FILE **ftes
         int k = 0;
         while (k < NKEYS && std::strncmp(line, keys[k], std::strlen(keys[k])) != 0) k++;
         switch (k) {
-        case GENBNK: open_named(line, "genbnk = %499s", "r", fgin); break;
-        case CCTB: open_named(line, "cctb = %499s", "r", fpin); break;
-        case TEST: open_named(line, "test = %499s", "r", ftest); break;
-        case OUT: open_named(line, "out = %499s", "w", fout); break;
-        case LOG: open_named(line, "log = %499s", "w", flog); break;
-        case POS: *mode |= MODE_POS; break;
-        case VIEW: *mode |= MODE_VIEW; break;
-        case VER: *mode |= MODE_VERBOSE; break;
+        case GENBNK: take_name(line, "genbnk = %499s", s.genbnk); break;
+        case CCTB: take_name(line, "cctb = %499s", s.cctb); break;
+        case TEST: take_name(line, "test = %499s", s.test); break;
+        case OUT: take_name(line, "out = %499s", s.out); break;
+        case LOG: take_name(line, "log = %499s", s.log); break;
+        case POS: s.mode |= MODE_POS; break;
+        case VIEW: s.mode |= MODE_VIEW; break;
+        case VER: s.mode |= MODE_VERBOSE; break;
         case PRN: {
             double b;
             if (std::sscanf(line, "prn = %lf", &b) == 1) {
-                *mode |= MODE_PRINT;
-                *bound = b;
+                s.mode |= MODE_PRINT;
+                s.bound = b;
             }
             break;
         }
         case FUNCTNUM: {
             int n;
-            if (std::sscanf(line, "functnum = %d", &n) == 1) *functnum = n;
+            if (std::sscanf(line, "functnum = %d", &n) == 1) s.functnum = n;
             break;
         }
         case LIB: {
             const char *eq = std::strchr(line, '=');
-            if (eq) read_distances(eq + 1, lib, libnum);
+            if (eq) read_distances(eq + 1, s.lib, &s.libnum);
             std::printf("\n");
-            *functnum = *libnum;
+            s.functnum = s.libnum;
             break;
         }
         default: break;  // blank lines and comments

@@ -5,23 +5,22 @@
 //   strchrs       first occurrence of the first of a set of characters that occurs
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
+#include "velcorin2.h"
 
 // get_defaults: reads the configuration file named by $VELCORIN_CONFIG, else
-// $HOME/.velcorin2, line by line (pieces of at most 499 characters).  Keys in
-// the first column, first match wins: genbnk, cctb, lib, test, out, log, pos,
-// view, ver, prn, functnum.  File keys open their stream at once with sopen
-// (whose failures end the run) and replace what the pointer held; pos, view,
-// ver and prn set mode bits 0x8, 0x10, 0x1 and 0x2; prn also sets *bound.
-// Each "lib" line appends distances to lib[*libnum..6] (at most 7 in all),
-// prints a newline on stdout and sets *functnum = *libnum; "functnum = N"
-// sets *functnum.  A key line whose value its pattern cannot read is ignored.
-// No path (neither variable set, or longer than 499 characters) or a file
-// that cannot be opened: "Couldn't find config file\n" on stdout, nothing
+// $HOME/.velcorin2, line by line (pieces of at most 499 characters), into
+// `s`.  Keys in the first column, first match wins: genbnk, cctb, lib, test,
+// out, log, pos, view, ver, prn, functnum.  File keys name the count files,
+// sequences, table and coil log (a later line replaces an earlier one; the
+// files are opened with the run's other files); pos, view, ver and prn set
+// mode bits 0x8, 0x10, 0x1 and 0x2; prn also sets the bound.  Each "lib"
+// line appends distances to lib[libnum..6] (at most 7 in all), prints a
+// newline on stdout and sets functnum = libnum; "functnum = N" sets functnum.
+// A key line whose value its pattern cannot read is ignored.  No path
+// (neither variable set, or longer than 499 characters) or a file that
+// cannot be opened: "Couldn't find config file\n" on stdout, nothing
 // changed.  Returns 1 when a file was read, 0 otherwise.
-int get_defaults(int *mode, double *bound, FILE **fgin, FILE **fpin, FILE **ftest, FILE **fout,
-                 FILE **flog, int8_t *lib, int *libnum, int *functnum);
+int get_defaults(RunSettings &s);
 
 // strchrs: tries the characters of `chrs` in their order and returns the
 // position in `str` of the first one that occurs in `str` at all (not the

@@ -1,76 +1,118 @@
-// output: per-residue table, coil logs, PostScript plot, global p-score table.
+// output: p-score tables, per-residue table, coil logs, PostScript plot.
 //
 // Contents:
-//   build_tables, pscore_row            the global table and its lookup
-//   pscore_table, score2prob, prob2score
-//   put_uint, format_f72                exact fast formatting for the table rows
-//   txt_format_row, txt_output2         the per-residue table
-//   log_output_ver                      score line
-//   log_print_coil, log_output_prn3     coil report
-//   mark_residue, print_ruler, print_coil3   residue and register map
-//   read_region, res_compare            PostScript comparison page
+//   1. P-score tables: build_global, build_sequence_tables, builtin_pscores,
+//      finish_pscores, score_row, prob_row, score2prob, prob2score, seq_scr2pscr
+//   2. Text helpers: appendf, put_uint, put_padded, format_f72
+//   3. Per-residue table: txt_format_row, txt_output2
+//   4. Logs: log_output_ver, log_print_coil, log_output_prn3
+//   5. Map: mark_residue, print_ruler, print_coil3
+//   6. Plot: print_curve, res_compare
 #include "output.h"
 
+#include <array>
 #include <bit>
-#include <cctype>
 #include <cfloat>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "scio.h"
-#include "scscore.h"
+
+// ---- 1. P-score tables --------------------------------------------------------------
 
 namespace {
 
-// ---- Global p-score table ---------------------------------------------------------
+// grid_score: the score column of the residue table, the same in every
+// table (the calibration reader insists on it): the double nearest to
+// (row - 4000) / 100, which the division gives.
+inline double grid_score(int row) { return (row - 4000) / 100.0; }
 
-double g_pscore[PSCORE_ROWS][2];
-// "%8.5f" of the p-score that each lookup row gives: index k stands for
-// "k rows qualified", so index 0 is 1.0 - 0.0 and index k > 0 is
-// 1.0 - probability of row k-1.  The per-residue table copies these.
-char g_pstr[PSCORE_ROWS][16];
-int g_pstr_len[PSCORE_ROWS];
-char g_minf_str[16];  // "%7.2f" of -inf, the score of every uncovered residue
-int g_minf_len;
-bool g_built = false;
-
-void build_tables()
+// The residue table: the normal distribution function at each grid score,
+// to eight significant digits, the way the values were always tabulated.
+void build_global(PscoreTables &t)
 {
     for (int i = 0; i < PSCORE_ROWS; i++) {
-        double score = (i - 4000) / 100.0;
+        double score = grid_score(i);
         double x = (score + 7.688) / 8.421;
         double phi = 0.5 * std::erfc(-x / std::sqrt(2.0));
-        // Eight significant digits, the way the values were always tabulated.
         char b[40];
         std::snprintf(b, sizeof b, "%.7e", phi);
-        g_pscore[i][0] = score;
-        g_pscore[i][1] = std::strtod(b, nullptr);
+        t.global_pscore[i][0] = score;
+        t.global_pscore[i][1] = std::strtod(b, nullptr);
     }
-    for (int k = 0; k < PSCORE_ROWS; k++) {
-        double p = 1.0 - (k == 0 ? 0.0 : g_pscore[k - 1][1]);
-        g_pstr_len[k] = std::snprintf(g_pstr[k], sizeof g_pstr[k], "%8.5f", p);
-    }
-    g_minf_len = std::snprintf(g_minf_str, sizeof g_minf_str, "%7.2f", -HUGE_VAL);
-    g_built = true;
 }
 
-inline void ensure_tables()
+// The sequence tables: the cumulative count c of calibration sequences
+// scoring below each grid point -63.9, -63.8, ..., 17.3, out of N.  Only the
+// rows that fix the shape are stored; the others are filled by linear
+// interpolation between the nearest stored rows (halves rounded up).
+struct Anchor {
+    int32_t row, c28, c21;
+};
+constexpr Anchor anchors[] = {
+    {0, 0, 0},         {1, 0, 1},         {90, 0, 2},        {91, 1, 3},
+    {239, 22, 27},     {339, 64, 77},     {439, 205, 233},   {539, 799, 844},
+    {589, 1948, 2000}, {616, 3077, 3131}, {617, 3127, 3181}, {639, 4184, 4247},
+    {689, 5842, 5925}, {739, 6206, 6295}, {789, 6239, 6328}, {804, 6241, 6330},
+    {805, 6242, 6331}, {812, 6242, 6331},
+};
+constexpr int32_t N28 = 6242, N21 = 6331;
+
+// p-score = c / N as a six-decimal number, read back as the nearest double.
+double six_decimals(double v)
 {
-    if (!g_built) build_tables();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6f", v);
+    return std::strtod(buf, nullptr);
 }
 
-// pscore_row: the number of leading consulted rows whose column `col` is not
-// greater than `v`, i.e. the index where a linear scan would stop.  The
+void build_sequence_tables(PscoreTables &t)
+{
+    for (int w = 0; w < 2; w++) {
+        const bool for21 = w == 1;
+        const int32_t N = for21 ? N21 : N28;
+        constexpr int nanchors = sizeof anchors / sizeof anchors[0];
+        for (int a = 0; a + 1 < nanchors; a++) {
+            const int32_t k0 = anchors[a].row, k1 = anchors[a + 1].row;
+            const int32_t c0 = for21 ? anchors[a].c21 : anchors[a].c28;
+            const int32_t c1 = for21 ? anchors[a + 1].c21 : anchors[a + 1].c28;
+            for (int32_t k = k0; k <= k1; k++) {
+                const int32_t c = c0 + ((c1 - c0) * (k - k0) * 2 + (k1 - k0)) / (2 * (k1 - k0));
+                // Integer over 10.0 is correctly rounded: the double nearest k/10.
+                t.pscores[w][k][0] = (k - 639) / 10.0;
+                t.pscores[w][k][1] = six_decimals(static_cast<double>(c) / N);
+            }
+        }
+    }
+}
+
+// score_row: the number of leading consulted rows whose score is not greater
+// than v: the row where a linear scan from the top would stop.  The count is
+// worked out from v and confirmed against the grid on both sides; NaN
+// compares with nothing and takes every row, like the scan.
+inline int score_row(double v)
+{
+    if (!(v >= -40.0)) return v != v ? pscore_size : 0;
+    const double guess = (v + 40.0) * 100.0;
+    int k = guess >= pscore_size ? pscore_size : int(guess) + 1;
+    if (k > pscore_size) k = pscore_size;
+    while (k < pscore_size && grid_score(k) <= v) k++;
+    while (k > 0 && grid_score(k - 1) > v) k--;
+    return k;
+}
+
+// prob_row: the same count for the probability column, by bisection: the
 // column strictly increases, so "row > v" is false up to one row and true
-// from there on; bisection finds that row.  For NaN every comparison is
-// false and the result is pscore_size, exactly like the scan.
-inline int pscore_row(int col, double v)
+// from there on.  NaN gives pscore_size.
+inline int prob_row(const PscoreTables &t, double v)
 {
     int lo = 0, hi = pscore_size;
     while (lo < hi) {
         int mid = (lo + hi) >> 1;
-        if (g_pscore[mid][col] > v)
+        if (t.global_pscore[mid][1] > v)
             hi = mid;
         else
             lo = mid + 1;
@@ -78,7 +120,82 @@ inline int pscore_row(int col, double v)
     return lo;
 }
 
-// ---- Exact fast formatting --------------------------------------------------------------
+}  // namespace
+
+void finish_pscores(PscoreTables &t)
+{
+    for (int k = 0; k < PSCORE_ROWS; k++) {
+        double p = 1.0 - (k == 0 ? 0.0 : t.global_pscore[k - 1][1]);
+        t.pstr_len[k] = std::snprintf(t.pstr[k], sizeof t.pstr[k], "%8.5f", p);
+    }
+}
+
+const PscoreTables &builtin_pscores()
+{
+    static const PscoreTables *tables = [] {
+        static PscoreTables t;
+        build_global(t);
+        build_sequence_tables(t);
+        finish_pscores(t);
+        return &t;
+    }();
+    return *tables;
+}
+
+double score2prob(const PscoreTables &t, double score)
+{
+    int k = score_row(score);
+    double p = k == 0 ? 0.0 : t.global_pscore[k - 1][1];
+    return 1.0 - p;
+}
+
+double prob2score(const PscoreTables &t, double prob)
+{
+    double q = 1.0 - prob;
+    int k = prob_row(t, q);
+    return k == 0 ? 40.0 : t.global_pscore[k - 1][0];
+}
+
+double seq_scr2pscr(const PscoreTables &t, int32_t window_length, double seq_score)
+{
+    const double(*rows)[2] = t.pscores[window_length == 21 ? 1 : 0];
+    // The grid rises strictly, so the first row above the score is found by
+    // bisection; no row lies above a NaN score, which gets 1.0 like the top.
+    int lo = 0, hi = n_pscores;
+    while (lo < hi) {
+        int mid = (lo + hi) >> 1;
+        if (rows[mid][0] > seq_score)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo == n_pscores ? 1.0 : rows[lo][1];
+}
+
+// ---- 2. Text helpers ------------------------------------------------------------------
+
+void appendf(std::string &out, const char *fmt, ...)
+{
+    char buf[512];
+    va_list ap;
+    va_start(ap, fmt);
+    int len = std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (len < 0) return;
+    if (size_t(len) < sizeof buf) {
+        out.append(buf, size_t(len));
+        return;
+    }
+    size_t at = out.size();
+    out.resize(at + size_t(len) + 1);
+    va_start(ap, fmt);
+    std::vsnprintf(out.data() + at, size_t(len) + 1, fmt, ap);
+    va_end(ap);
+    out.resize(at + size_t(len));
+}
+
+namespace {
+
 
 // put_uint: decimal digits of v at p; returns their number.
 inline int put_uint(char *p, uint64_t v)
@@ -106,16 +223,14 @@ inline int put_padded(char *p, const char *s, int len, int width)
 // rounded exactly: the double is m * 2^e with integer m, so hundredths are
 // m * 100 / 2^-e, rounded half to even on the exact remainder as the C
 // library does.  Everything else goes to snprintf.  `p` needs 330 bytes.
-int format_f72(char *p, double v)
+// hundredths: |v| in hundredths, rounded as "%.2f" rounds, for a finite v
+// below 1e15 in magnitude.  The double is m * 2^e with integer m, so the
+// hundredths are m * 100 / 2^-e, rounded half to even on the exact
+// remainder as the C library does.
+inline uint64_t hundredths(double v, bool *neg)
 {
-    if (v == -HUGE_VAL) {
-        std::memcpy(p, g_minf_str, g_minf_len);
-        return g_minf_len;
-    }
-    if (!std::isfinite(v) || std::fabs(v) >= 1e15) return std::snprintf(p, 330, "%7.2f", v);
-
     uint64_t bits = std::bit_cast<uint64_t>(v);
-    bool neg = bits >> 63;
+    *neg = bits >> 63;  // also for -0.0 and tiny negatives: "-0.00"
     int bexp = int((bits >> 52) & 0x7ff);
     uint64_t m = bits & ((uint64_t(1) << 52) - 1);
     int e;
@@ -125,22 +240,31 @@ int format_f72(char *p, double v)
         m |= uint64_t(1) << 52;
         e = bexp - 1075;
     }
-    uint64_t q;  // |v| in hundredths, rounded
-    if (e >= 0) {
-        q = (m << e) * 100;  // |v| < 1e15: no overflow
-    } else if (-e >= 64) {
-        q = 0;  // |v| < 2^-11: far below half a hundredth
-    } else {
-        int s = -e;
-        uint64_t t = m * 100;  // < 2^60
-        q = t >> s;
-        uint64_t rem = t & ((uint64_t(1) << s) - 1);
-        uint64_t half = uint64_t(1) << (s - 1);
-        if (rem > half || (rem == half && (q & 1))) q++;
+    if (e >= 0) return (m << e) * 100;  // |v| < 1e15: no overflow
+    if (-e >= 64) return 0;             // |v| < 2^-11: far below half a hundredth
+    int s = -e;
+    uint64_t t = m * 100;  // < 2^60
+    uint64_t q = t >> s;
+    uint64_t rem = t & ((uint64_t(1) << s) - 1);
+    uint64_t half = uint64_t(1) << (s - 1);
+    if (rem > half || (rem == half && (q & 1))) q++;
+    return q;
+}
+
+// format_f72: "%7.2f" of v; non-finite values and those of 1e15 or more go
+// to snprintf.  `p` needs 330 bytes.
+int format_f72(char *p, double v)
+{
+    if (v == -HUGE_VAL) {  // every residue no window covered
+        std::memcpy(p, "   -inf", 7);
+        return 7;
     }
+    if (!std::isfinite(v) || std::fabs(v) >= 1e15) return std::snprintf(p, 330, "%7.2f", v);
+    bool neg;
+    uint64_t q = hundredths(v, &neg);
     char s[32];
     int n = 0;
-    if (neg) s[n++] = '-';  // also "-0.00" for -0.0 and tiny negatives
+    if (neg) s[n++] = '-';
     n += put_uint(s + n, q / 100);
     s[n++] = '.';
     s[n++] = char('0' + q % 100 / 10);
@@ -148,7 +272,248 @@ int format_f72(char *p, double v)
     return put_padded(p, s, n, 7);
 }
 
-// ---- Coil map helpers ------------------------------------------------------------------
+// Two-digit groups "00" .. "99", for writing numbers two digits at a time.
+constexpr std::array<char, 200> make_digit_pairs()
+{
+    std::array<char, 200> d{};
+    for (int i = 0; i < 100; i++) {
+        d[2 * i] = char('0' + i / 10);
+        d[2 * i + 1] = char('0' + i % 10);
+    }
+    return d;
+}
+constexpr std::array<char, 200> digit_pairs = make_digit_pairs();
+
+// The common row: a position of at most 8 digits, a p-score of 8 columns and
+// a score of at most 7; the fields are filled into a copy of this row.
+// A row is a head (position, residue, register: 36 columns when the
+// position has at most 8 digits) and a tail (p-score, score: 22 columns when
+// the score takes at most 7).
+constexpr int HEAD_LEN = 36;
+constexpr int TAIL_LEN = 22;
+constexpr char HEAD_TEMPLATE[] = "        "  "       "  "X"  "             "  "x"  "      ";
+constexpr char TAIL_TEMPLATE[] = "        "  "    ("  "    .  "  ")\n";
+static_assert(sizeof HEAD_TEMPLATE - 1 == HEAD_LEN && sizeof TAIL_TEMPLATE - 1 == TAIL_LEN);
+
+// put_right: decimal digits of v ending just before `end`; returns the first.
+inline char *put_right(char *end, uint64_t v)
+{
+    while (v >= 100) {
+        end -= 2;
+        std::memcpy(end, &digit_pairs[2 * (v % 100)], 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, &digit_pairs[2 * v], 2);
+    } else {
+        *--end = char('0' + v);
+    }
+    return end;
+}
+
+}  // namespace
+
+// ---- 3. Per-residue table ---------------------------------------------------------------
+
+namespace {
+
+// The letter numaa() gives for each residue number, NUL outside 0..21.
+constexpr std::array<char, 256> make_residue_letters()
+{
+    std::array<char, 256> t{};
+    constexpr char letters[] = "LIVMFYGAKRHEDQNSTCWP-X";
+    for (int i = 0; i < 22; i++) t[size_t(i)] = letters[i];
+    return t;
+}
+constexpr std::array<char, 256> residue_letter = make_residue_letters();
+
+// row_head: "%8d       %c             %c      " of the first three columns.
+int row_head(char *p, int32_t pos, char residue, char reg)
+{
+    char num[16];
+    int n = 0;
+    int64_t v = pos;
+    if (v < 0) {
+        num[n++] = '-';
+        v = -v;
+    }
+    n += put_uint(num + n, uint64_t(v));
+    int len = put_padded(p, num, n, 8);
+    std::memcpy(p + len, HEAD_TEMPLATE + 8, HEAD_LEN - 8);
+    p[len + 7] = residue;
+    p[len + 21] = reg;
+    return len + HEAD_LEN - 8;
+}
+
+// row_tail: "%8.5f    (%7.2f)\n" of the p-score and the score.
+int row_tail(const PscoreTables &t, char *p, double score)
+{
+    const int k = score_row(score);
+    bool neg = false;
+    uint64_t q = 0;
+    const bool uncovered = score == -HUGE_VAL;
+    if (t.pstr_len[k] == 8 &&
+        (uncovered || (std::fabs(score) < 1e15 && (q = hundredths(score, &neg)) < (neg ? 100000u : 1000000u)))) {
+        std::memcpy(p, TAIL_TEMPLATE, TAIL_LEN);
+        std::memcpy(p, t.pstr[k], 8);
+        if (uncovered) {
+            std::memcpy(p + 13, "   -inf", 7);
+        } else {
+            std::memcpy(p + 18, &digit_pairs[2 * (q % 100)], 2);
+            char *f = put_right(p + 17, q / 100);
+            if (neg) f[-1] = '-';
+        }
+        return TAIL_LEN;
+    }
+    // Everything else field by field, widening as formatted printing does.
+    int n = t.pstr_len[k];
+    std::memcpy(p, t.pstr[k], size_t(n));
+    std::memcpy(p + n, "    (", 5);
+    n += 5;
+    n += format_f72(p + n, score);
+    p[n++] = ')';
+    p[n++] = '\n';
+    return n;
+}
+
+}  // namespace
+
+int txt_format_row(const PscoreTables &t, char *buf, int32_t pos, char residue, char reg, double score)
+{
+    int n = row_head(buf, pos, residue, reg);
+    return n + row_tail(t, buf + n, score);
+}
+
+void txt_output2(const PscoreTables &t, const char *code, const char *title, const int8_t *seq, int32_t seqlen,
+                 std::string &fout, const double scs[][NREG], const int8_t *offsets)
+{
+    if (code && code[0]) appendf(fout, "# Sequence Code: %s\n", code);
+    if (title && title[0])
+        appendf(fout, "# Sequence Name: %s\n", title);
+    else
+        fout += "# Unnamed sequence\n";
+    fout += "#\n";
+    fout += "# Position  Residue      Register    P-score    ( Score )\n";
+
+    // Rows are formatted straight into the text, which is sized for rows of
+    // the common width and grown when a wide one comes.  Neighbouring
+    // residues mostly share their best window, hence their score: the tail
+    // is formatted again only when the score's bits change, and the position
+    // is a decimal counter stepped in place.
+    constexpr size_t ROW_LEN = HEAD_LEN + TAIL_LEN;
+    size_t at = fout.size();
+    fout.resize(at + size_t(seqlen) * ROW_LEN);
+    char head[HEAD_LEN];
+    std::memcpy(head, HEAD_TEMPLATE, HEAD_LEN);
+    head[7] = '0';
+    char tail[TXT_ROW_MAX];
+    int tail_len = 0;
+    uint64_t tail_bits = 0;
+    int r = 0;  // register of residue i under offset 0
+    for (int32_t i = 0; i < seqlen; i++) {
+        int reg = r + offsets[i];
+        if (reg >= NREG) reg -= NREG;
+        r = r == NREG - 1 ? 0 : r + 1;
+        const double sc = scs[i][offsets[i]];
+        const uint64_t bits = std::bit_cast<uint64_t>(sc);
+        if (i == 0 || bits != tail_bits) {
+            tail_len = row_tail(t, tail, sc);
+            tail_bits = bits;
+        }
+        const size_t need = size_t(HEAD_LEN + (i + 1 < 100000000 ? 0 : 4) + tail_len);
+        if (fout.size() - at < need) fout.resize(at + need + size_t(seqlen - i) * ROW_LEN);
+        for (int d = 7;; d--) {  // position i + 1
+            if (head[d] == '9') {
+                head[d] = '0';
+                continue;
+            }
+            head[d] = head[d] == ' ' ? '1' : char(head[d] + 1);
+            break;
+        }
+        char *p = fout.data() + at;
+        const char residue = residue_letter[uint8_t(seq[i])], regc = char('a' + reg);
+        if (i + 1 < 100000000) {
+            head[15] = residue;
+            head[29] = regc;
+            std::memcpy(p, head, HEAD_LEN);
+            p += HEAD_LEN;
+        } else {
+            p += row_head(p, i + 1, residue, regc);
+        }
+        if (tail_len == TAIL_LEN)
+            std::memcpy(p, tail, TAIL_LEN);  // a fixed size: a few moves, no call
+        else
+            std::memcpy(p, tail, size_t(tail_len));
+        at = size_t(p + tail_len - fout.data());
+    }
+    fout.resize(at);
+}
+
+// ---- 4. Logs ------------------------------------------------------------------------------
+
+void log_output_ver(double score, int cnt, const char *title, const char *code, std::string &flog)
+{
+    double v = score >= -DBL_MAX ? score : -100000.0;
+    appendf(flog, "%4d %lf %s %s\n", cnt, v, code, title);
+}
+
+void log_print_coil(const PscoreTables &t, std::string &flog, double score, int from, int to, int reg)
+{
+    appendf(flog, "  %1.4f@ %4d-%4d:%c;  ", score2prob(t, score), from + 1, to + 1, numpos(int8_t((reg + from) % 7)));
+}
+
+void log_output_prn3(const PscoreTables &t, const RunSettings &s, double score, const double scs[][NREG],
+                     const int8_t *offsets, int32_t seqlen, int cnt, const Sequence &sequence,
+                     std::string &flog, std::string &flog_seq)
+{
+    double B = prob2score(t, s.bound);
+
+    int32_t m = 0;
+    while (m < seqlen && !(scs[m][offsets[m]] == score)) m++;
+    // Past the end there is no residue: its letter is that of offset 0.
+    int peak_reg = (m < seqlen ? offsets[m] + m : m) % 7;
+
+    appendf(flog, "%d \t%s\n\t%s\n", cnt, sequence.code, sequence.title);
+    appendf(flog_seq, "%d \t%s\n\t%s\n", cnt, sequence.code, sequence.title);
+    appendf(flog_seq, "\tP-score = %1.4f\n\tScore = %4.2f\n\n", seq_scr2pscr(t, s.window_length, score), score);
+    appendf(flog, "\t  %6.4g @%4d : %c\n", score2prob(t, score), m + 1, numpos(int8_t(peak_reg)));
+
+    if (score < B) {
+        flog += "No coiled coils found.\n";
+        return;
+    }
+    if (s.mode & MODE_MAP)
+        print_coil3(s.mode, seqlen, sequence.reg.data(), scs, B, s.upper_bound, offsets, sequence.seq.data(), flog);
+    flog += " [";
+
+    int st = -1;
+    double mx = -HUGE_VAL;
+    for (int32_t i = 0; i < seqlen; i++) {
+        double sc = scs[i][offsets[i]];
+        if (sc > B) {
+            if (st < 0) {
+                st = i;
+            } else if (offsets[i] != offsets[i - 1]) {
+                log_print_coil(t, flog, mx, st, i - 1, offsets[st]);
+                mx = sc;
+                st = i;
+            }
+            if (sc > mx) mx = sc;
+        } else if (mx != -HUGE_VAL) {
+            log_print_coil(t, flog, mx, st, i - 1, offsets[st]);
+            st = -1;
+            mx = -HUGE_VAL;
+        }
+    }
+    if (st >= 0 && mx != -HUGE_VAL) log_print_coil(t, flog, mx, st, seqlen - 1, offsets[st]);
+
+    appendf(flog, "End: %d]\n\n", seqlen);
+}
+
+// ---- 5. Map ----------------------------------------------------------------------------
+
+namespace {
 
 constexpr int8_t NOCOIL = ',';
 
@@ -174,7 +539,7 @@ inline void mark_residue(int mode, int j, const int8_t *reg, const double scs[][
 }
 
 // print_ruler: "\n\n\t" and the 70 digits 1..9,0 repeated.
-void print_ruler(FILE *flog)
+void print_ruler(std::string &flog)
 {
     char b[80];
     int n = 0;
@@ -182,208 +547,13 @@ void print_ruler(FILE *flog)
     b[n++] = '\n';
     b[n++] = '\t';
     for (int k = 0; k < 70; k++) b[n++] = char('0' + (k + 1) % 10);
-    std::fwrite(b, 1, n, flog);
-}
-
-// ---- Region file ---------------------------------------------------------------------
-
-// read_region: the region record of `code`, searched forward from the
-// current position of `rf`.  Sets *rstart and *rend to the record's numbers,
-// or to 1 and seqlen when the file ends first.  A record whose numbers do not
-// both parse never matches.
-void read_region(FILE *rf, const char *code, int32_t seqlen, int *rstart, int *rend)
-{
-    static char codebuff[NAMELEN];
-    for (;;) {
-        // Held as a signed byte: a 0xFF byte ends the search like the end of the file.
-        signed char c;
-        do {
-            c = static_cast<signed char>(std::getc(rf));
-        } while (c != '>' && c != EOF);
-        if (c == EOF) {
-            *rstart = 1;
-            *rend = seqlen;
-            return;
-        }
-        int got = std::fscanf(rf, "%1023s", codebuff);
-        if (got != 1) continue;
-        if (std::strlen(codebuff) == NAMELEN - 1) {  // drop the rest of an overlong token
-            int ch;
-            while ((ch = std::getc(rf)) != EOF && !std::isspace(ch)) {
-            }
-            if (ch != EOF) std::ungetc(ch, rf);
-        }
-        int a = 0, b = 0;
-        if (std::fscanf(rf, "%d %d", &a, &b) != 2) continue;
-        if (std::strcmp(codebuff, code ? code : "") == 0) {
-            *rstart = a;
-            *rend = b;
-            return;
-        }
-    }
-}
-
-// print_curve: one curve of the plot; a residue without a score ends a
-// stretch and the next scored residue starts a new one with "m".
-void print_curve(FILE *ps, const double *sc, int32_t seqlen)
-{
-    int reset = 1;
-    for (int i = 0; i < seqlen; i++) {
-        bool unscored = sc[i] < -DBL_MAX;
-        if (!unscored) std::fprintf(ps, "%d %lf %s\n", i, sc[i], reset ? "m" : "l");
-        reset = unscored ? 1 : 0;
-    }
+    flog.append(b, size_t(n));
 }
 
 }  // namespace
 
-// ---- Global p-score table ------------------------------------------------------------
-
-const double (*pscore_table())[2]
-{
-    ensure_tables();
-    return g_pscore;
-}
-
-double score2prob(double score)
-{
-    ensure_tables();
-    int k = pscore_row(0, score);
-    double p = k == 0 ? 0.0 : g_pscore[k - 1][1];
-    return 1.0 - p;
-}
-
-double prob2score(double prob)
-{
-    ensure_tables();
-    double q = 1.0 - prob;
-    int k = pscore_row(1, q);
-    return k == 0 ? 40.0 : g_pscore[k - 1][0];
-}
-
-// ---- Per-residue table ---------------------------------------------------------------
-
-int txt_format_row(char *buf, int32_t pos, char residue, char reg, double score)
-{
-    ensure_tables();
-    char *p = buf;
-    char num[16];
-    int n = 0;
-    int64_t v = pos;
-    if (v < 0) {
-        num[n++] = '-';
-        v = -v;
-    }
-    n += put_uint(num + n, uint64_t(v));
-    p += put_padded(p, num, n, 8);
-    std::memcpy(p, "       ", 7);
-    p += 7;
-    *p++ = residue;
-    std::memcpy(p, "             ", 13);
-    p += 13;
-    *p++ = reg;
-    std::memcpy(p, "      ", 6);
-    p += 6;
-    int k = pscore_row(0, score);
-    std::memcpy(p, g_pstr[k], g_pstr_len[k]);
-    p += g_pstr_len[k];
-    std::memcpy(p, "    (", 5);
-    p += 5;
-    p += format_f72(p, score);
-    *p++ = ')';
-    *p++ = '\n';
-    return int(p - buf);
-}
-
-void txt_output2(const char *code, const char *title, const int8_t *seq, int32_t seqlen, FILE *fout,
-                 const double scs[][NREG], const int8_t *offsets)
-{
-    if (code && code[0]) std::fprintf(fout, "# Sequence Code: %s\n", code);
-    if (title && title[0])
-        std::fprintf(fout, "# Sequence Name: %s\n", title);
-    else
-        std::fputs("# Unnamed sequence\n", fout);
-    std::fputs("#\n", fout);
-    std::fputs("# Position  Residue      Register    P-score    ( Score )\n", fout);
-
-    // Rows are gathered into one block so the stream sees few large writes.
-    static char block[1 << 16];
-    size_t len = 0;
-    for (int32_t i = 0; i < seqlen; i++) {
-        if (len > sizeof block - TXT_ROW_MAX) {
-            std::fwrite(block, 1, len, fout);
-            len = 0;
-        }
-        char regc = char('a' + (offsets[i] + i) % 7);
-        len += txt_format_row(block + len, i + 1, char(numaa(seq[i])), regc, scs[i][offsets[i]]);
-    }
-    if (len) std::fwrite(block, 1, len, fout);
-}
-
-// ---- Logs ------------------------------------------------------------------------------
-
-void log_output_ver(double score, int cnt, const char *title, const char *code, FILE *flog)
-{
-    double v = score >= -DBL_MAX ? score : -100000.0;
-    std::fprintf(flog, "%4d %lf %s %s\n", cnt, v, code, title);
-}
-
-void log_print_coil(FILE *flog, double score, int from, int to, int reg)
-{
-    std::fprintf(flog, "  %1.4f@ %4d-%4d:%c;  ", score2prob(score), from + 1, to + 1,
-                 numpos(int8_t((reg + from) % 7)));
-}
-
-void log_output_prn3(int mode, double score, const double scs[][NREG], const int8_t *offsets,
-                     int32_t seqlen, int cnt, Sequence sequence, double bound, double upper_bound,
-                     FILE *flog, FILE *flog_seq)
-{
-    double B = prob2score(bound);
-
-    int32_t m = 0;
-    while (m < seqlen && !(scs[m][offsets[m]] == score)) m++;
-    // Past the end there is no residue: its letter is that of offset 0.
-    int peak_reg = (m < seqlen ? offsets[m] + m : m) % 7;
-
-    std::fprintf(flog, "%d \t%s\n\t%s\n", cnt, sequence.code, sequence.title);
-    std::fprintf(flog_seq, "%d \t%s\n\t%s\n", cnt, sequence.code, sequence.title);
-    std::fprintf(flog_seq, "\tP-score = %1.4f\n\tScore = %4.2f\n\n", seq_scr2pscr(score), score);
-    std::fprintf(flog, "\t  %6.4g @%4d : %c\n", score2prob(score), m + 1, numpos(int8_t(peak_reg)));
-
-    if (score < B) {
-        std::fputs("No coiled coils found.\n", flog);
-        return;
-    }
-    if (mode & MODE_MAP)
-        print_coil3(mode, seqlen, sequence.reg, scs, B, upper_bound, offsets, sequence.seq, flog);
-    std::fputs(" [", flog);
-
-    int st = -1;
-    double mx = -HUGE_VAL;
-    for (int32_t i = 0; i < seqlen; i++) {
-        double s = scs[i][offsets[i]];
-        if (s > B) {
-            if (st < 0) {
-                st = i;
-            } else if (offsets[i] != offsets[i - 1]) {
-                log_print_coil(flog, mx, st, i - 1, offsets[st]);
-                mx = s;
-                st = i;
-            }
-            if (s > mx) mx = s;
-        } else if (mx != -HUGE_VAL) {
-            log_print_coil(flog, mx, st, i - 1, offsets[st]);
-            st = -1;
-            mx = -HUGE_VAL;
-        }
-    }
-    if (st >= 0 && mx != -HUGE_VAL) log_print_coil(flog, mx, st, seqlen - 1, offsets[st]);
-
-    std::fprintf(flog, "End: %d]\n\n", seqlen);
-}
-
 void print_coil3(int mode, int32_t seqlen, const int8_t *reg, const double scs[][NREG], double bound,
-                 double upper_bound, const int8_t *offsets, const int8_t *seq, FILE *flog)
+                 double upper_bound, const int8_t *offsets, const int8_t *seq, std::string &flog)
 {
     // Each residue's mark is a pure function of its index, so it is worked
     // out again where it is printed instead of being kept in a second record.
@@ -396,17 +566,16 @@ void print_coil3(int mode, int32_t seqlen, const int8_t *reg, const double scs[]
     }
     if ((mode & MODE_MAP_FLAGGED) && !was_strange) return;
 
-    // Rows go out whole: the log is unbuffered.
     char row[96];
     int32_t rows = seqlen / 70;
 
     print_ruler(flog);
-    std::fputc('\n', flog);
+    flog += '\n';
     for (int32_t j = 0; j <= rows; j++) {
         int n = std::snprintf(row, sizeof row, "\n%4d\t", 70 * j + 1);
         for (int32_t k = 70 * j; k < seqlen && k < 70 * j + 70; k++) row[n++] = char(numaa(seq[k]));
         row[n++] = '\t';
-        std::fwrite(row, 1, n, flog);
+        flog.append(row, size_t(n));
     }
 
     print_ruler(flog);
@@ -421,23 +590,39 @@ void print_coil3(int mode, int32_t seqlen, const int8_t *reg, const double scs[]
             else
                 row[n++] = char(numpos(pos));
         }
-        std::fwrite(row, 1, n, flog);
+        flog.append(row, size_t(n));
     }
-    std::fputs("\n\n", flog);
+    flog += "\n\n";
 }
 
-// ---- Plot ---------------------------------------------------------------------------------
+// ---- 6. Plot ---------------------------------------------------------------------------------
 
-void res_compare(FILE *ps, const double *sc1, const double *sc2, const Sequence *sequence,
-                 FILE *regionfile)
+namespace {
+// print_curve: one curve of the plot; a residue without a score ends a
+// stretch and the next scored residue starts a new one with "m".
+void print_curve(std::string &ps, const double *sc, int32_t seqlen)
 {
-    const int32_t seqlen = sequence->seqlen;
-    int rstart, rend;
-    if (!regionfile) {
+    int reset = 1;
+    for (int i = 0; i < seqlen; i++) {
+        bool unscored = sc[i] < -DBL_MAX;
+        if (!unscored) appendf(ps, "%d %lf %s\n", i, sc[i], reset ? "m" : "l");
+        reset = unscored ? 1 : 0;
+    }
+}
+
+}  // namespace
+
+void res_compare(std::string &ps, const double *sc1, const double *sc2, const Sequence &sequence,
+                 const PlotRegion &region)
+{
+    const int32_t seqlen = sequence.seqlen;
+    int32_t rstart, rend;
+    if (!region.from_file) {
         rstart = 0;
         rend = seqlen;
     } else {
-        read_region(regionfile, sequence->code, seqlen, &rstart, &rend);
+        rstart = region.first;
+        rend = region.last;
         // Keep the region inside the sequence so no score beyond it is read;
         // the first residue is clamped before it is made 0-based, so that
         // the smallest int cannot wrap.
@@ -458,59 +643,58 @@ void res_compare(FILE *ps, const double *sc1, const double *sc2, const Sequence 
         if (sc2[i] > max2) max2 = sc2[i];
     }
 
-    std::fputs("%! \n", ps);
-    std::fputs("90 rotate 50 -200 translate\n", ps);
-    std::fputs("/cshow {dup stringwidth pop -2 div 0 rmoveto show}def\n", ps);
-    std::fputs("/rshow {dup stringwidth pop neg 0 rmoveto show}def\n", ps);
-    std::fputs("/Times-Roman findfont 18 scalefont setfont\n", ps);
-    std::fprintf(ps, "50 150 moveto (%s) show 50 100 moveto(%s) show\n", sequence->code, sequence->title);
-    std::fputs(" /sy 125 def /ry 100 def /ty 150 def \n", ps);
-    std::fputs(" /sx 560 def /ux 650 def /tx 500 def\n", ps);
-    std::fputs("tx sy moveto(sequence) rshow tx ry moveto(region) rshow\n", ps);
-    std::fputs("sx ty moveto(Stock) cshow ux ty moveto(us) cshow\n", ps);
-    std::fprintf(ps, "sx sy moveto(%lf) cshow ux sy moveto(%lf) cshow\n", max1, max2);
-    std::fprintf(ps, "sx ry moveto(%lf) cshow ux ry moveto(%lf) cshow\n", rmax1, rmax2);
-    std::fprintf(ps, "315 sy moveto (region %d-%d) show\n", rstart + 1, rend);
+    ps += "%! \n";
+    ps += "90 rotate 50 -200 translate\n";
+    ps += "/cshow {dup stringwidth pop -2 div 0 rmoveto show}def\n";
+    ps += "/rshow {dup stringwidth pop neg 0 rmoveto show}def\n";
+    ps += "/Times-Roman findfont 18 scalefont setfont\n";
+    appendf(ps, "50 150 moveto (%s) show 50 100 moveto(%s) show\n", sequence.code, sequence.title);
+    ps += " /sy 125 def /ry 100 def /ty 150 def \n";
+    ps += " /sx 560 def /ux 650 def /tx 500 def\n";
+    ps += "tx sy moveto(sequence) rshow tx ry moveto(region) rshow\n";
+    ps += "sx ty moveto(Stock) cshow ux ty moveto(us) cshow\n";
+    appendf(ps, "sx sy moveto(%lf) cshow ux sy moveto(%lf) cshow\n", max1, max2);
+    appendf(ps, "sx ry moveto(%lf) cshow ux ry moveto(%lf) cshow\n", rmax1, rmax2);
+    appendf(ps, "315 sy moveto (region %d-%d) show\n", rstart + 1, rend);
     rend -= 1;
-    std::fprintf(ps, "/vx %lf def /vy 5 def\n", 692.0 / seqlen);
-    std::fputs("/adjust {exch vx mul exch vy mul} def\n", ps);
-    std::fputs("/-Inf -150 def\n", ps);
-    std::fputs("/m {adjust moveto vx 0 rlineto} def\n", ps);
-    std::fputs("/l {adjust lineto vx 0 rlineto} def\n", ps);
-    std::fputs("/min {1 index 1 index lt {pop} {exch pop} ifelse} def\n", ps);
-    std::fputs("/bar {exch vx mul 0 moveto 0 exch vy mul rlineto stroke} def\n", ps);
-    std::fputs("/foo {2 index 2 index 2 index      1 index 1 index gt      "
-               "{0.3 0.7 1 setrgbcolor pop bar} {0.5 1 0 setrgbcolor exch pop bar} ifelse\n"
-               "      min 1 0 0 setrgbcolor bar} def\n",
-               ps);
-    std::fputs("/Times-Roman findfont 10 scalefont setfont\n", ps);
-    std::fputs("1 setlinewidth 0.7 setgray 0 15 adjust moveto 0 -50 adjust lineto stroke \n", ps);
+    appendf(ps, "/vx %lf def /vy 5 def\n", 692.0 / seqlen);
+    ps += "/adjust {exch vx mul exch vy mul} def\n";
+    ps += "/-Inf -150 def\n";
+    ps += "/m {adjust moveto vx 0 rlineto} def\n";
+    ps += "/l {adjust lineto vx 0 rlineto} def\n";
+    ps += "/min {1 index 1 index lt {pop} {exch pop} ifelse} def\n";
+    ps += "/bar {exch vx mul 0 moveto 0 exch vy mul rlineto stroke} def\n";
+    ps += "/foo {2 index 2 index 2 index      1 index 1 index gt      "
+          "{0.3 0.7 1 setrgbcolor pop bar} {0.5 1 0 setrgbcolor exch pop bar} ifelse\n"
+          "      min 1 0 0 setrgbcolor bar} def\n";
+    ps += "/Times-Roman findfont 10 scalefont setfont\n";
+    ps += "1 setlinewidth 0.7 setgray 0 15 adjust moveto 0 -50 adjust lineto stroke \n";
     for (int i = -50; i <= 15; i += 5) {
-        std::fprintf(ps, "0 %d adjust moveto -5 0 rmoveto 10 0 rlineto stroke \n", i);
-        std::fprintf(ps, "0 %d adjust moveto \n", i);
-        std::fprintf(ps, "7 0 rmoveto (%d) show \n", i);
+        appendf(ps, "0 %d adjust moveto -5 0 rmoveto 10 0 rlineto stroke \n", i);
+        appendf(ps, "0 %d adjust moveto \n", i);
+        appendf(ps, "7 0 rmoveto (%d) show \n", i);
     }
-    std::fprintf(ps, "1 setlinewidth 0 setgray %d 15 adjust moveto %d -50 adjust lineto stroke \n", seqlen,
+    appendf(ps, "1 setlinewidth 0 setgray %d 15 adjust moveto %d -50 adjust lineto stroke \n", seqlen,
                  seqlen);
     for (int i = -50; i <= 15; i += 5) {
-        std::fprintf(ps, "%d %d adjust moveto -5 0 rmoveto 10 0 rlineto stroke \n", seqlen, i);
-        std::fprintf(ps, "%d %d adjust moveto \n", seqlen, i);
-        std::fprintf(ps, "-7 0 rmoveto (%5.2f) rshow \n", std::exp(double(i) / WINDOW));
+        appendf(ps, "%d %d adjust moveto -5 0 rmoveto 10 0 rlineto stroke \n", seqlen, i);
+        appendf(ps, "%d %d adjust moveto \n", seqlen, i);
+        appendf(ps, "-7 0 rmoveto (%5.2f) rshow \n", std::exp(double(i) / PAIR_WINDOW));
     }
-    std::fputs("vx 2 div setlinewidth 0.5 setgray\n", ps);
-    std::fputs("2 setlinewidth \n", ps);
-    std::fputs("0 setgray [2] 0 setdash \n", ps);
+    ps += "vx 2 div setlinewidth 0.5 setgray\n";
+    ps += "2 setlinewidth \n";
+    ps += "0 setgray [2] 0 setdash \n";
     print_curve(ps, sc1, seqlen);
-    std::fputs("stroke \n", ps);
-    std::fputs("0.7 setgray [] 0 setdash\n", ps);
+    ps += "stroke \n";
+    ps += "0.7 setgray [] 0 setdash\n";
     print_curve(ps, sc2, seqlen);
-    std::fputs("stroke \n", ps);
-    std::fprintf(ps, "0 setlinewidth 0 setgray 0 0 adjust moveto %d 0 adjust lineto stroke \n", seqlen);
-    std::fprintf(ps, "0 setlinewidth 0 setgray 0 10 adjust moveto %d 10 adjust lineto stroke \n", seqlen);
-    std::fprintf(ps, "0 setlinewidth 0 setgray 0 -10 adjust moveto %d -10 adjust lineto stroke \n", seqlen);
+    ps += "stroke \n";
+    appendf(ps, "0 setlinewidth 0 setgray 0 0 adjust moveto %d 0 adjust lineto stroke \n", seqlen);
+    appendf(ps, "0 setlinewidth 0 setgray 0 10 adjust moveto %d 10 adjust lineto stroke \n", seqlen);
+    appendf(ps, "0 setlinewidth 0 setgray 0 -10 adjust moveto %d -10 adjust lineto stroke \n", seqlen);
     for (int i = 49; i < seqlen; i += 50)
-        std::fprintf(ps, "%d 0 adjust moveto vx 2 div  -5 rmoveto  0 10  rlineto stroke\n", i);
-    std::fprintf(ps, "%d -15 adjust moveto vx 2 div 0 rmoveto 0 30 vy mul rlineto stroke\n", rstart);
-    std::fprintf(ps, "%d -15 adjust moveto vx 2 div 0 rmoveto 0 30 vy mul rlineto stroke\n", rend);
-    std::fputs("showpage\n\n", ps);
+        appendf(ps, "%d 0 adjust moveto vx 2 div  -5 rmoveto  0 10  rlineto stroke\n", i);
+    appendf(ps, "%d -15 adjust moveto vx 2 div 0 rmoveto 0 30 vy mul rlineto stroke\n", rstart);
+    appendf(ps, "%d -15 adjust moveto vx 2 div 0 rmoveto 0 30 vy mul rlineto stroke\n", rend);
+    ps += "showpage\n\n";
 }

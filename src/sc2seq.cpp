@@ -1,28 +1,39 @@
 // sc2seq: the command line and the per-sequence driver.
 //
 // Contents:
-//   velcorin2_main   settings, configuration file, options, distances, files, run, shut-down
-//   calcseq          load both count files, build the model, score and report every record
-//   nondot_advance   next stretch of residues with given registers (register-file runs)
+//   1. Settings: default_settings, print_help, parse_command_line, check_settings
+//   2. One record: Sinks, Job, Scratch, read_record, process, write_out
+//   3. Many records at once: Pipeline
+//   4. calcseq, nondot_advance
+//   5. velcorin2_main: files opened in a safe order, the run, shut-down
 //
-// The run is one pass: everything the scorers and outputs vary by is settled
-// here before calcseq starts, and calcseq owns every per-sequence buffer, so
-// nothing is allocated while records stream through.
+// A run is one pass.  Every record is read on the main thread, scored and
+// rendered into texts (on a worker thread when there are several), and its
+// texts are written out on the main thread in input order, so the bytes of
+// every output are the same whatever the number of threads.
 #include "sc2seq.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "get_defaults.h"
-#include "output.h"
 #include "scio.h"
 #include "scpos.h"
-#include "scscore.h"
 #include "scsystem.h"
-#include "velcorin2.h"
 
 #ifndef VELCORIN2_VERSION
 #define VELCORIN2_VERSION "unknown"
@@ -32,16 +43,19 @@ namespace {
 
 constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
 constexpr const char *PLOT_FILE = "/tmp/tr.ps";
+constexpr int MAX_THREADS = 256;
+
+// ---- 1. Settings -----------------------------------------------------------------------
 
 // The help page; the defaults it shows are the live start-up values.
-void print_help()
+void print_help(const RunSettings &d)
 {
     std::printf(
         "velcorin2 %s: coiled-coil prediction from pair correlations across heptad registers\n"
         "\n"
         "Usage: velcorin2 [options] [distances] [genfreq posfreq] [sequences] [output] [coil_log] [seq_log]\n"
         "\n"
-        "Options (they come first; the first word not starting with '-' ends them):\n"
+        "Options (they come first; the first word not starting with '-', or a lone '-', ends them):\n"
         "  -f N        use N distance classes (default %d)\n"
         "  -P          flip the proline-free segments (default on: prolines end a segment)\n"
         "  -v          a score line per sequence on the coil log\n"
@@ -55,7 +69,9 @@ void print_help()
         "              FILE names a region per sequence (>code first last)\n"
         "  -win 21|28  shortest scored sequence and segment (default %d)\n"
         "  -w          accepted, no effect\n"
-        "  --help      this text;  --version  the version\n"
+        "  --threads N score N records at once (default %d); every output is the same as with one\n"
+        "  --max-length N  score the first N residues of longer records (default %d; 0: no limit)\n"
+        "  -h, --help  this text;  --version  the version\n"
         "\n"
         "Distances: unless the configuration file gave them, the words after the options are the\n"
         "distance classes 0..6 (class d pairs residues d+1 apart), as many as -f asks (default %d).\n"
@@ -70,34 +86,241 @@ void print_help()
         "with keys genbnk cctb lib test out log pos view ver prn functnum.\n"
         "\n"
         "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
-        VELCORIN2_VERSION, functnum, PLOT_FILE, window_length, functnum);
+        VELCORIN2_VERSION, d.functnum, PLOT_FILE, d.window_length, d.threads, d.max_length, d.functnum);
 }
 
 // Value word of an option: a missing value is a usage error, never a read past argv.
 const char *option_value(int argc, char **argv, int at)
 {
-    if (at >= argc) usage(argv[0]);
+    if (at >= argc) usage();
     return argv[at];
 }
 
-// Closes each distinct stream once: "-" may stand for several of them.
-void close_streams(FILE *const *streams, int n)
+// A count option's value: a whole decimal number in [lo, hi], else a usage
+// error that says so.
+int count_value(int argc, char **argv, int at, int lo, int hi)
 {
-    for (int i = 0; i < n; i++) {
-        FILE *f = streams[i];
-        if (!f || f == stderr) continue;
-        bool seen = false;
-        for (int j = 0; j < i; j++) seen |= streams[j] == f;
-        if (!seen) sclose(f);
-    }
+    const char *w = option_value(argc, argv, at);
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(w, &end, 10);
+    if (end == w || *end != '\0' || errno != 0 || v < lo || v > hi)
+        fail("velcorin2: " + std::string(argv[at - 1]) + " needs a whole number from " + std::to_string(lo) +
+                 " to " + std::to_string(hi) + "\n\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
+             true, STATUS_USAGE);
+    return int(v);
 }
 
+void name_file(FileName &f, const char *word) { f = FileName{true, word, "command line"}; }
+
+}  // namespace
+
+RunSettings default_settings() { return RunSettings{}; }
+
+void parse_command_line(int argc, char **argv, RunSettings &s)
+{
+    int acnt = 1;
+    // A lone "-" is a file name (standard input or output) and ends the options.
+    while (acnt < argc && argv[acnt][0] == '-' && std::strcmp(argv[acnt], "-") != 0) {
+        const char *w = argv[acnt];
+        if (!std::strcmp(w, "-f")) {
+            s.functnum = std::atoi(option_value(argc, argv, acnt + 1));
+            acnt += 2;
+        } else if (!std::strcmp(w, "-P")) {
+            s.mode ^= MODE_PROLINEFREE;
+            acnt++;
+        } else if (!std::strcmp(w, "-v")) {
+            s.mode |= MODE_VERBOSE;
+            acnt++;
+        } else if (!std::strcmp(w, "-1")) {
+            s.mode |= MODE_LEAVEOUT;
+            acnt++;
+        } else if (!std::strcmp(w, "-w")) {
+            s.mode |= MODE_W;
+            acnt++;
+        } else if (!std::strcmp(w, "-p")) {
+            s.mode |= MODE_PRINT;
+            s.bound = std::atof(option_value(argc, argv, acnt + 1));
+            acnt += 2;
+        } else if (!std::strcmp(w, "-win")) {
+            s.window_length = std::atoi(option_value(argc, argv, acnt + 1));
+            if (s.window_length != 21 && s.window_length != 28) usage();
+            acnt += 2;
+        } else if (!std::strcmp(w, "-g")) {
+            s.mode |= MODE_VIEW;
+            acnt++;
+            if (acnt < argc && argv[acnt][0] != '-' && !std::isdigit((unsigned char)argv[acnt][0]))
+                name_file(s.regionfile, argv[acnt++]);
+        } else if (!std::strcmp(w, "-pos")) {
+            s.mode |= MODE_POS;
+            acnt++;
+        } else if (!std::strcmp(w, "-d")) {
+            s.mode |= MODE_MAP;
+            acnt++;
+            if (acnt < argc) {
+                const char *sign = argv[acnt];
+                int bits = !std::strcmp(sign, "+")    ? MODE_MAP_GIVEN
+                           : !std::strcmp(sign, "+-") ? MODE_MAP_GIVEN | MODE_MAP_FLAGGED
+                           : !std::strcmp(sign, "-")  ? MODE_MAP_FLAGGED
+                                                      : 0;
+                if (bits) {
+                    s.mode |= bits;
+                    s.upper_bound = std::atof(option_value(argc, argv, acnt + 1));
+                    acnt += 2;
+                }
+            }
+        } else if (!std::strcmp(w, "--threads")) {
+            s.threads = count_value(argc, argv, acnt + 1, 1, MAX_THREADS);
+            acnt += 2;
+        } else if (!std::strcmp(w, "--max-length")) {
+            s.max_length = count_value(argc, argv, acnt + 1, 0, INT_MAX);
+            acnt += 2;
+        } else {
+            fatal(ERR_SWITCH, w);
+        }
+    }
+    if (!(s.mode & (MODE_MAP_GIVEN | MODE_MAP_FLAGGED))) s.upper_bound = s.bound;
+
+    // Distance values the configuration did not give.  Words are consumed up
+    // to functnum, but nothing is stored past the seven entries of lib.
+    int given = 0;
+    if (s.libnum != s.functnum) {
+        for (int i = s.libnum; i < s.functnum && acnt < argc; i++, given++) {
+            if (!std::strcmp(argv[acnt], "-"))
+                fail("velcorin2: a distance is expected where '-' stands\n"
+                     "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
+                     true, STATUS_USAGE);
+            int8_t d = int8_t(std::atoi(argv[acnt++]));
+            if (i < NREG) s.lib[i] = d;
+        }
+    }
+    s.libnum += given;  // from here on: the distances given in all
+
+    if (!s.genbnk.given && acnt < argc) name_file(s.genbnk, argv[acnt++]);
+    if (!s.cctb.given && acnt < argc) name_file(s.cctb, argv[acnt++]);
+    if (!s.test.given && acnt < argc) name_file(s.test, argv[acnt++]);
+    if (!s.out.given && acnt < argc) name_file(s.out, argv[acnt++]);
+    if (!s.log.given && acnt < argc) name_file(s.log, argv[acnt++]);  // else stderr
+    if (acnt < argc) name_file(s.log_seq, argv[acnt++]);              // else stderr
+    check_settings(s, argc - acnt);
+}
+
+void check_settings(const RunSettings &s, int words_left)
+{
+    if (!s.genbnk.given || !s.cctb.given || !s.test.given || !s.out.given) usage();
+    if (words_left > 0) usage();
+    // The scorers index the tables by these distances: refuse what lies outside them.
+    const std::string text = "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n";
+    if (s.functnum < 1 || s.functnum > NREG) fail("velcorin2: functnum must be 1 to 7\n" + text, true, STATUS_USAGE);
+    if (s.libnum < s.functnum)
+        fail("velcorin2: functnum is " + std::to_string(s.functnum) + " but only " + std::to_string(s.libnum) +
+                 " distances were given\n" + text,
+             true, STATUS_USAGE);
+    for (int i = 0; i < s.functnum; i++)
+        if (s.lib[i] < 0 || s.lib[i] > 6)
+            fail("velcorin2: distance " + std::to_string(s.lib[i]) + " is outside 0 to 6\n" + text, true,
+                 STATUS_USAGE);
+}
+
+// ---- 2. One record -----------------------------------------------------------------------
+
+namespace {
+
+// The outputs of a record, in the order they are written for it.
+enum Out { OUT_ERR, OUT_PLOT, OUT_COIL, OUT_SEQLOG, OUT_TABLE, NOUT };
+
+// The distinct streams behind the outputs: both logs may be standard error,
+// where the progress marks and warnings go too, and "-" may stand for the
+// table and a log.  Outputs that share a stream share one text, so their
+// bytes interleave as they would on the stream.
+struct Sinks {
+    FILE *file[NOUT] = {};
+    int count = 0;
+    int of[NOUT] = {};  // output -> text index
+};
+
+Sinks make_sinks(const RunFiles &f)
+{
+    Sinks k;
+    FILE *const by_out[NOUT] = {stderr, f.ps, f.flog, f.flog_seq, f.fout};
+    for (int o = 0; o < NOUT; o++) {
+        int i = 0;
+        while (i < k.count && k.file[i] != by_out[o]) i++;
+        if (i == k.count) k.file[k.count++] = by_out[o];
+        k.of[o] = i;
+    }
+    return k;
+}
+
+// One record: read on the main thread, scored and rendered anywhere.
+struct Item {
+    Sequence rec;
+    int cnt = 0;
+    bool scored = false;  // long enough to score
+    PlotRegion region;
+};
+
+// A batch of consecutive records in flight and the texts they render to.
+// Records are handed to the workers in batches so that handing over costs
+// little next to scoring, also for proteins of a hundred residues.
+struct Job {
+    std::vector<Item> items;
+    size_t used = 0;
+    std::string text[NOUT];  // by Sinks index
+    std::exception_ptr error;
+    Item &next_item()
+    {
+        if (used == items.size()) items.emplace_back();
+        return items[used];
+    }
+};
+
+// What every record of a run reads.
+struct Run {
+    const RunSettings &s;
+    const PairModel &model;
+    const PosFreq &counts;
+    const PscoreTables &pscores;
+    const RunFiles &files;
+    Sinks sinks;
+    bool posp;
+};
+
+// One thread's working memory, grown to the longest record it scored.
+struct Scratch {
+    Workspace ws;
+    int32_t capacity = 0;
+    std::unique_ptr<double[][NREG]> scs;
+    std::unique_ptr<int8_t[]> offsets;
+    std::unique_ptr<double[]> sc1, sc2;
+    // Leave-one-out: this thread's own counts and tables, changed per record.
+    std::unique_ptr<PosFreq> counts;
+    std::unique_ptr<PairModel> model;
+
+    explicit Scratch(const Run &run)
+    {
+        if (run.s.mode & MODE_LEAVEOUT) {
+            counts = std::make_unique<PosFreq>(run.counts);
+            model = std::make_unique<PairModel>(run.model);
+        }
+    }
+    void reserve(int32_t n)
+    {
+        if (n <= capacity) return;
+        capacity = std::max(n, capacity + capacity / 2);
+        scs.reset(new double[size_t(capacity)][NREG]);
+        offsets.reset(new int8_t[size_t(capacity)]);
+        sc1.reset(new double[size_t(capacity)]);
+        sc2.reset(new double[size_t(capacity)]);
+    }
+};
+
 // Largest score over the stretches of given registers at least window_length long.
-double stretch_maximum(const double *sc, const int8_t *seq, const int8_t *reg, int seqlen)
+double stretch_maximum(const double *sc, const Sequence &rec, int32_t window_length)
 {
     int start = 0, end = 0;
     double score = NEG_INF;
-    while (nondot_advance(&start, &end, seq, reg, seqlen, 1)) {
+    while (nondot_advance(&start, &end, rec.seq.data(), rec.reg.data(), rec.seqlen, 1)) {
         if (end - start < window_length) continue;
         for (int i = start; i < end; i++)
             if (sc[i] > score) score = sc[i];
@@ -105,7 +328,207 @@ double stretch_maximum(const double *sc, const int8_t *seq, const int8_t *reg, i
     return score;
 }
 
+enum ReadResult { READ_END, READ_RECORD, READ_LAST };
+
+// read_record: the next record into `it`, with its number, whether it is
+// scored and its plot region.  READ_LAST: a record cut short by the end of
+// a register file, whose warnings are still written.
+ReadResult read_record(const Run &run, Item &it, int cnt)
+{
+    const RunSettings &s = run.s;
+    Sequence &rec = it.rec;
+    int32_t r = run.posp ? getpos(run.files.ftest, rec, s.max_length) : getseq2(run.files.ftest, rec, s.max_length);
+    it.cnt = cnt;
+    it.scored = false;
+    if (r == POS_END) return READ_END;
+    if (r == POS_INCOMPLETE) return READ_LAST;
+    it.scored = rec.seqlen >= s.window_length;
+    it.region = PlotRegion{};
+    // The region file is read forward, record by record, so it is read here in input order.
+    if (it.scored && (s.mode & MODE_VIEW) && run.files.regionfile) {
+        it.region.from_file = true;
+        if (!read_region(run.files.regionfile, rec.code, &it.region.first, &it.region.last)) {
+            it.region.first = 1;
+            it.region.last = rec.seqlen;
+        }
+    }
+    return READ_RECORD;
+}
+
+// process: the reader's warnings of a record, and for a record long
+// enough its scores and outputs, appended to the job's texts.
+void process(const Run &run, Scratch &w, Job &job, Item &j)
+{
+    const RunSettings &s = run.s;
+    Sequence &rec = j.rec;
+    const int32_t n = rec.seqlen;
+    const int prolinefree = s.mode & MODE_PROLINEFREE;
+    std::string *text[NOUT];
+    for (int o = 0; o < NOUT; o++) text[o] = &job.text[run.sinks.of[o]];
+
+    *text[OUT_ERR] += rec.warnings;
+    if (!j.scored) return;
+    if (j.cnt % 10 == 0) *text[OUT_ERR] += '.';  // a progress mark
+    // FASTA gives no registers: every residue stands outside any known coil.
+    if (!run.posp) {
+        if (rec.reg.size() < size_t(n)) rec.reg.resize(size_t(n));
+        std::memset(rec.reg.data(), NOREG, size_t(n));
+    }
+    w.reserve(n);
+    double(*scs)[NREG] = w.scs.get();
+    int8_t *offsets = w.offsets.get();
+    const PairModel *m = &run.model;
+    if (s.mode & MODE_LEAVEOUT) {
+        add_seq2(*w.counts, rec.reg.data(), rec.seq.data(), n, -1);
+        build_pos_probs(*w.model, *w.counts, prolinefree);
+        m = w.model.get();
+    }
+    double score = NEG_INF;
+    if (s.mode & MODE_VIEW) {
+        if (scorestock(s, w.ws, rec.seq.data(), n, scs, offsets, &score)) {
+            for (int i = 0; i < n; i++) w.sc1[i] = scs[i][offsets[i]];
+        } else {
+            // Too short for the stock windows: no stock curve, never an earlier record's.
+            for (int i = 0; i < n; i++) w.sc1[i] = NEG_INF;
+            score = NEG_INF;
+        }
+        if (run.posp) score = stretch_maximum(w.sc1.get(), rec, s.window_length);
+    }
+    scseqadj(*m, s, w.ws, rec.seq.data(), n, scs, offsets, &score);
+    for (int i = 0; i < n; i++) w.sc2[i] = scs[i][offsets[i]];
+    if (run.posp) score = stretch_maximum(w.sc2.get(), rec, s.window_length);
+    if (s.mode & MODE_LEAVEOUT) add_seq2(*w.counts, rec.reg.data(), rec.seq.data(), n, +1);
+
+    if (s.mode & MODE_VIEW) res_compare(*text[OUT_PLOT], w.sc1.get(), w.sc2.get(), rec, j.region);
+    if (s.mode & MODE_VERBOSE) log_output_ver(score, j.cnt, rec.title, rec.code, *text[OUT_COIL]);
+    if (s.mode & MODE_PRINT)
+        log_output_prn3(run.pscores, s, score, scs, offsets, n, j.cnt, rec, *text[OUT_COIL], *text[OUT_SEQLOG]);
+    txt_output2(run.pscores, rec.code, rec.title, rec.seq.data(), n, *text[OUT_TABLE], scs, offsets);
+}
+
+void process_all(const Run &run, Scratch &w, Job &job)
+{
+    for (size_t i = 0; i < job.used; i++) process(run, w, job, job.items[i]);
+}
+
+// write_out: a job's texts onto their streams, in the order of the sinks.
+void write_out(const Sinks &k, Job &j)
+{
+    if (j.error) std::rethrow_exception(j.error);
+    for (int i = 0; i < k.count; i++) {
+        std::string &t = j.text[i];
+        if (!t.empty() && k.file[i]) std::fwrite(t.data(), 1, t.size(), k.file[i]);
+        t.clear();
+    }
+    j.used = 0;
+}
+
+// ---- 3. Many records at once ---------------------------------------------------------------
+
+// A ring of jobs: the main thread fills the next free job and hands it to
+// the workers; finished jobs are written from the oldest on, so output
+// follows input order.  At most `ring.size()` records are in flight.
+class Pipeline {
+public:
+    Pipeline(const Run &run, int threads) : run_(run), ring_(size_t(4 * threads)), done_(ring_.size(), false)
+    {
+        for (auto &j : ring_) j = std::make_unique<Job>();
+        for (int t = 0; t < threads; t++) workers_.emplace_back([this] { work(); });
+    }
+    ~Pipeline()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            stopping_ = true;
+        }
+        work_cv_.notify_all();
+        for (auto &t : workers_) t.join();
+    }
+    Pipeline(const Pipeline &) = delete;
+    Pipeline &operator=(const Pipeline &) = delete;
+
+    // next: the job to fill; when the ring is full the oldest is waited for and written.
+    Job &next()
+    {
+        if (in_flight_ == ring_.size()) write_oldest(true);
+        return *ring_[(head_ + in_flight_) % ring_.size()];
+    }
+    // submit: the job just filled by next().
+    void submit()
+    {
+        const size_t at = (head_ + in_flight_) % ring_.size();
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            done_[at] = false;
+            queue_.push_back(at);
+        }
+        in_flight_++;
+        work_cv_.notify_one();
+        while (in_flight_ > 0 && write_oldest(false)) {
+        }
+    }
+    // drain: every job in flight, waited for and written in order.
+    void drain()
+    {
+        while (in_flight_ > 0) write_oldest(true);
+    }
+
+private:
+    bool write_oldest(bool wait)
+    {
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            if (wait)
+                done_cv_.wait(lock, [this] { return bool(done_[head_]); });
+            else if (!done_[head_])
+                return false;
+        }
+        Job &j = *ring_[head_];
+        head_ = (head_ + 1) % ring_.size();
+        in_flight_--;
+        write_out(run_.sinks, j);
+        return true;
+    }
+    void work()
+    {
+        Scratch scratch(run_);
+        for (;;) {
+            size_t at;
+            {
+                std::unique_lock<std::mutex> lock(mu_);
+                work_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                at = queue_.front();
+                queue_.pop_front();
+            }
+            Job &j = *ring_[at];
+            try {
+                process_all(run_, scratch, j);
+            } catch (...) {
+                j.error = std::current_exception();
+            }
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                done_[at] = true;
+            }
+            done_cv_.notify_one();
+        }
+    }
+
+    const Run &run_;
+    std::vector<std::unique_ptr<Job>> ring_;
+    std::vector<char> done_;  // guarded by mu_
+    std::deque<size_t> queue_;  // guarded by mu_
+    size_t head_ = 0, in_flight_ = 0;  // main thread only
+    bool stopping_ = false;  // guarded by mu_
+    std::mutex mu_;
+    std::condition_variable work_cv_, done_cv_;
+    std::vector<std::thread> workers_;
+};
+
 }  // namespace
+
+// ---- 4. calcseq, nondot_advance ----------------------------------------------------------------
 
 int nondot_advance(int *st, int *en, const int8_t *seq, const int8_t *reg, int seqlen, int posp)
 {
@@ -125,87 +548,87 @@ int nondot_advance(int *st, int *en, const int8_t *seq, const int8_t *reg, int s
     return 1;
 }
 
-int calcseq(FILE *fgin, FILE *fpin, FILE *ftest, FILE *fout, FILE *flog, FILE *flog_seq,
-            FILE *regionfile, int mode, double bound, double upper_bound, const int8_t *lib)
+int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model, const PosFreq &counts,
+            const PscoreTables &pscores)
 {
-    static int32_t gtotals, gfreqs[NAA], gtotalp[NREG], gfreqp[NAA][NAA][NREG];
-    static int32_t ptotals[NREG], pfreqs[NAA][NREG], ptotalp[NREG][NREG], pfreqp[NAA][NAA][NREG][NREG];
-    static int8_t seq[MAXSEQ], reg[MAXSEQ], offsets[MAXSEQ];
-    static char title[NAMELEN], code[NAMELEN];
-    static double scs[MAXSEQ][NREG], sc1[MAXSEQ], sc2[MAXSEQ];
-
-    const int posp = (mode & (MODE_LEAVEOUT | MODE_POS)) ? 1 : 0;
-    const int prolinefree = mode & MODE_PROLINEFREE;
-    Sequence sequence{0, seq, reg, title, code};
-
-    readgenfreq(fgin, &gtotals, gfreqs, gtotalp, gfreqp, stderr);
-    readposfreq(fpin, ptotals, pfreqs, ptotalp, pfreqp, stderr);
-    FILE *ps = (mode & MODE_VIEW) ? sopen_nofollow(PLOT_FILE) : nullptr;
-    calcgprobs(gfreqs, gtotals, gprobs);
-    calcgprobp(gfreqp, gtotalp, gprobp);
-    if (!(mode & MODE_LEAVEOUT)) {
-        calcpprobs(pfreqs, ptotals, pprobs, prolinefree);
-        calcpprobp(pfreqp, ptotalp, pprobs, pprobp, prolinefree);
-    }
-
-    for (int cnt = 1;; cnt++) {
-        if (!(posp ? getpos(ftest, &sequence) : getseq2(ftest, &sequence))) break;
-        const int seqlen = sequence.seqlen;
-        if (seqlen < window_length) continue;
-        // FASTA gives no registers: every residue stands outside any known coil.
-        if (!posp) std::memset(reg, NOREG, size_t(seqlen));
-        if (cnt % 10 == 0) {
-            std::fputc('.', stderr);
-            std::fflush(stderr);
+    const Run run{s, model, counts, pscores, files, make_sinks(files),
+                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0};
+    if (s.threads <= 1) {
+        Scratch scratch(run);
+        Job j;
+        for (int cnt = 1;; cnt++) {
+            ReadResult r = read_record(run, j.next_item(), cnt);
+            if (r == READ_END) break;
+            j.used = 1;
+            process_all(run, scratch, j);
+            write_out(run.sinks, j);
+            if (r == READ_LAST) break;
         }
-        if (mode & MODE_LEAVEOUT) {
-            add_seq2(pfreqs, ptotals, pfreqp, ptotalp, reg, seq, seqlen, -1);
-            calcpprobs(pfreqs, ptotals, pprobs, prolinefree);
-            calcpprobp(pfreqp, ptotalp, pprobs, pprobp, prolinefree);
-        }
-        double score = NEG_INF;
-        if ((prog & 0x2) || (mode & MODE_VIEW)) {
-            WINDOW = 28;
-            if (scorestock(seq, seqlen, scs, offsets, &score, prolinefree)) {
-                for (int i = 0; i < seqlen; i++) sc1[i] = scs[i][offsets[i]];
-            } else {
-                // Too short for the stock windows: no stock curve, never an earlier record's.
-                for (int i = 0; i < seqlen; i++) sc1[i] = NEG_INF;
-                score = NEG_INF;
+    } else {
+        // Batches of about BATCH_RESIDUES residues or BATCH_RECORDS records.
+        constexpr int64_t BATCH_RESIDUES = 16384;
+        constexpr size_t BATCH_RECORDS = 256;
+        Pipeline pipeline(run, s.threads);
+        bool end = false;
+        for (int cnt = 1; !end;) {
+            Job &j = pipeline.next();
+            int64_t residues = 0;
+            while (!end && j.used < BATCH_RECORDS && residues < BATCH_RESIDUES) {
+                Item &it = j.next_item();
+                ReadResult r;
+                try {
+                    r = read_record(run, it, cnt);
+                } catch (...) {
+                    // The records before the failure are written first.
+                    if (j.used > 0) pipeline.submit();
+                    pipeline.drain();
+                    throw;
+                }
+                if (r == READ_END) {
+                    end = true;
+                    break;
+                }
+                j.used++;
+                cnt++;
+                residues += it.rec.seqlen;
+                end = r == READ_LAST;
             }
-            if (posp) score = stretch_maximum(sc1, seq, reg, seqlen);
+            if (j.used > 0) pipeline.submit();
         }
-        if ((prog & 0x1) || (mode & MODE_VIEW)) {
-            WINDOW = 30;
-            scseqadj(lib, seq, seqlen, scs, offsets, &score, prolinefree);
-            for (int i = 0; i < seqlen; i++) sc2[i] = scs[i][offsets[i]];
-            if (posp) score = stretch_maximum(sc2, seq, reg, seqlen);
-        }
-        if (mode & MODE_LEAVEOUT) add_seq2(pfreqs, ptotals, pfreqp, ptotalp, reg, seq, seqlen, +1);
-        if (mode & MODE_VIEW) res_compare(ps, sc1, sc2, &sequence, regionfile);
-        if (mode & MODE_VERBOSE) log_output_ver(score, cnt, title, code, flog);
-        if (mode & MODE_PRINT)
-            log_output_prn3(mode, score, scs, offsets, seqlen, cnt, sequence, bound, upper_bound, flog,
-                            flog_seq);
-        txt_output2(code, title, seq, seqlen, fout, scs, offsets);
+        pipeline.drain();
     }
     std::fputc('\n', stderr);
-    if (mode & MODE_VIEW) sclose(ps);
     return 1;
 }
 
-int velcorin2_main(int argc, char **argv)
-{
-    FILE *fgin = nullptr, *fpin = nullptr, *ftest = nullptr, *fout = nullptr, *flog = nullptr,
-         *flog_seq = nullptr, *regionfile = nullptr;
-    int velcorin = 1, libnum = 0, acnt = 1, mode = 0;
-    double bound = 0.0, upper_bound = 0.0;
-    int8_t lib[NREG] = {};
+// ---- 5. velcorin2_main -----------------------------------------------------------------------
 
+namespace {
+
+// Closes each distinct stream once: "-" may stand for several of them.
+void close_streams(FILE *const *streams, int n)
+{
+    for (int i = 0; i < n; i++) {
+        FILE *f = streams[i];
+        if (!f || f == stderr) continue;
+        bool seen = false;
+        for (int j = 0; j < i; j++) seen |= streams[j] == f;
+        if (!seen) sclose(f);
+    }
+}
+
+FILE *open_named(const FileName &f, const char *ops, FILE *otherwise)
+{
+    return f.given ? sopen(f.name.c_str(), ops) : otherwise;
+}
+
+int run(int argc, char **argv)
+{
+    RunSettings s = default_settings();
     // --help and --version answer before anything is opened or read.
     for (int i = 1; i < argc && argv[i][0] == '-'; i++) {
-        if (!std::strcmp(argv[i], "--help")) {
-            print_help();
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            print_help(s);
             return 0;
         }
         if (!std::strcmp(argv[i], "--version")) {
@@ -214,120 +637,53 @@ int velcorin2_main(int argc, char **argv)
         }
     }
 
-    prog = 1;
     initialize_relative();
-    window_length = 28;
-    if (velcorin) get_defaults(&mode, &bound, &fgin, &fpin, &ftest, &fout, &flog, lib, &libnum, &functnum);
-    mode |= MODE_PROLINEFREE;
+    get_defaults(s);
+    s.mode |= MODE_PROLINEFREE;
+    parse_command_line(argc, argv, s);
 
-    // A lone "-" is a file name (standard input or output) and ends the options.
-    while (acnt < argc && argv[acnt][0] == '-' && std::strcmp(argv[acnt], "-") != 0) {
-        const char *w = argv[acnt];
-        if (!std::strcmp(w, "-f")) {
-            functnum = std::atoi(option_value(argc, argv, acnt + 1));
-            acnt += 2;
-        } else if (!std::strcmp(w, "-P")) {
-            mode ^= MODE_PROLINEFREE;
-            acnt++;
-        } else if (!std::strcmp(w, "-v")) {
-            mode |= MODE_VERBOSE;
-            acnt++;
-        } else if (!std::strcmp(w, "-1")) {
-            mode |= MODE_LEAVEOUT;
-            acnt++;
-        } else if (!std::strcmp(w, "-w")) {
-            mode |= MODE_W;
-            acnt++;
-        } else if (!std::strcmp(w, "-p")) {
-            mode |= MODE_PRINT;
-            bound = std::atof(option_value(argc, argv, acnt + 1));
-            acnt += 2;
-        } else if (!std::strcmp(w, "-win")) {
-            window_length = std::atoi(option_value(argc, argv, acnt + 1));
-            if (window_length != 21 && window_length != 28) usage(argv[0]);
-            acnt += 2;
-        } else if (!std::strcmp(w, "-g")) {
-            mode |= MODE_VIEW;
-            acnt++;
-            if (acnt < argc && argv[acnt][0] != '-' && !std::isdigit((unsigned char)argv[acnt][0]))
-                regionfile = sopen(argv[acnt++], "r");
-        } else if (!std::strcmp(w, "-pos")) {
-            mode |= MODE_POS;
-            acnt++;
-        } else if (!std::strcmp(w, "-d")) {
-            mode |= MODE_MAP;
-            acnt++;
-            if (acnt < argc) {
-                const char *sign = argv[acnt];
-                int bits = !std::strcmp(sign, "+")    ? MODE_MAP_GIVEN
-                           : !std::strcmp(sign, "+-") ? MODE_MAP_GIVEN | MODE_MAP_FLAGGED
-                           : !std::strcmp(sign, "-")  ? MODE_MAP_FLAGGED
-                                                      : 0;
-                if (bits) {
-                    mode |= bits;
-                    upper_bound = std::atof(option_value(argc, argv, acnt + 1));
-                    acnt += 2;
-                }
-            }
-        } else {
-            fatal(ERR_SWITCH, w);
-        }
-    }
-    if (!(mode & (MODE_MAP_GIVEN | MODE_MAP_FLAGGED))) upper_bound = bound;
-
-    // Distance values the configuration did not give.  Words are consumed up
-    // to functnum, but nothing is stored past the seven entries of lib.
-    int given = 0;
-    if ((prog & 0x1) && libnum != functnum) {
-        for (int i = libnum; i < functnum && acnt < argc; i++, given++) {
-            if (!std::strcmp(argv[acnt], "-")) {
-                std::fprintf(stderr, "velcorin2: a distance is expected where '-' stands\n");
-                usage(argv[0]);
-            }
-            int8_t d = int8_t(std::atoi(argv[acnt++]));
-            if (i < NREG) lib[i] = d;
-        }
-    }
-
-    if (!fgin && acnt < argc) fgin = sopen(argv[acnt++], "r");
-    if (!fpin && acnt < argc) fpin = sopen(argv[acnt++], "r");
-    if (!ftest && acnt < argc) ftest = sopen(argv[acnt++], "r");
-    if (!fout && acnt < argc) fout = sopen(argv[acnt++], "w");
-    if (!flog) flog = acnt < argc ? sopen(argv[acnt++], "w") : stderr;
-    if (!flog_seq) flog_seq = acnt < argc ? sopen(argv[acnt++], "w") : stderr;
-    if (!fgin || !fpin || !ftest || !fout || !flog || !flog_seq) usage(argv[0]);
-    if (acnt < argc) usage(argv[0]);
-
-    // The scorers index the tables by these distances: refuse what lies outside them.
-    if (functnum < 1 || functnum > NREG) {
-        std::fprintf(stderr, "velcorin2: functnum must be 1 to 7\n");
-        usage(argv[0]);
-    }
-    if (libnum + given < functnum) {
-        std::fprintf(stderr, "velcorin2: functnum is %d but only %d distances were given\n", functnum,
-                     libnum + given);
-        usage(argv[0]);
-    }
-    for (int i = 0; i < functnum; i++) {
-        if (lib[i] < 0 || lib[i] > 6) {
-            std::fprintf(stderr, "velcorin2: distance %d is outside 0 to 6\n", lib[i]);
-            usage(argv[0]);
-        }
-    }
-
-    std::setbuf(flog, nullptr);
-    std::setbuf(flog_seq, nullptr);
+    // Inputs first, so that nothing is created or emptied for a run that
+    // cannot start.
+    RunFiles f;
+    f.fgin = open_named(s.genbnk, "r", nullptr);
+    f.fpin = open_named(s.cctb, "r", nullptr);
+    f.ftest = open_named(s.test, "r", nullptr);
+    if (s.mode & MODE_VIEW) f.regionfile = open_named(s.regionfile, "r", nullptr);
     timestamp(stderr);
-    calcseq(fgin, fpin, ftest, fout, flog, flog_seq, regionfile, mode, bound, upper_bound, lib);
+    auto counts_g = std::make_unique<GenFreq>();
+    auto counts_p = std::make_unique<PosFreq>();
+    readgenfreq(f.fgin, *counts_g);
+    readposfreq(f.fpin, *counts_p);
+    auto model = std::make_unique<PairModel>();
+    build_pair_model(*model, *counts_g, (s.mode & MODE_LEAVEOUT) ? nullptr : counts_p.get(), s);
+
+    if (s.mode & MODE_VIEW) f.ps = sopen_nofollow(PLOT_FILE);
+    f.fout = open_named(s.out, "w", nullptr);
+    f.flog = open_named(s.log, "w", stderr);
+    f.flog_seq = open_named(s.log_seq, "w", stderr);
+    std::setbuf(f.flog, nullptr);
+    std::setbuf(f.flog_seq, nullptr);
+
+    calcseq(s, f, *model, *counts_p, builtin_pscores());
     timestamp(stderr);
 
     // The sequence input is closed too, so that a damaged compressed input
     // (its zcat failed) is an error rather than a short run ended as done.
-    FILE *const closing[] = {fgin, fpin, ftest, fout, flog_seq,
-                             (mode & MODE_VIEW) ? regionfile : nullptr};
-    close_streams(closing, 6);
+    FILE *const closing[] = {f.ps, f.fgin, f.fpin, f.ftest, f.fout, f.flog_seq, f.regionfile};
+    close_streams(closing, 7);
     // The coil log is never closed; a write that failed must still not pass as done.
-    if (flog != fout && flog != flog_seq) check_output(flog);
+    if (f.flog != f.fout && f.flog != f.flog_seq) check_output(f.flog);
     done();
-    exit_program(0);
+    return 0;
+}
+
+}  // namespace
+
+int velcorin2_main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const Failure &e) {
+        return report(e);
+    }
 }

@@ -7,10 +7,12 @@
 //   4. Alphabets             aaname, posname, aanum, numaa, numpos
 //   5. FASTA reader          getseq2, warn_truncated
 //   6. Count files           readgenfreq, readposfreq, ntohla, writegenfreq, writeposfreq
+//   7. Region file           read_region
 #include "scio.h"
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -18,6 +20,8 @@
 
 #include <array>
 #include <bitset>
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -54,7 +58,8 @@ struct OutputSlot {
 };
 std::array<OutputSlot, MAXFD> outputs;
 
-[[noreturn]] __attribute__((format(printf, 2, 3))) void fail(int code, const char *fmt, ...)
+// fatalf: fatal() with a printf-formatted message.
+[[noreturn]] __attribute__((format(printf, 2, 3))) void fatalf(int code, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
@@ -64,7 +69,7 @@ std::array<OutputSlot, MAXFD> outputs;
     va_start(ap, fmt);
     std::vsnprintf(msg.data(), msg.size() + 1, fmt, ap);
     va_end(ap);
-    fatal(code, msg.c_str());
+    fatal(code, msg);
 }
 
 // wait_child: the child's wait status (0 when it cannot be had).
@@ -187,7 +192,7 @@ FILE *open_for_reading(const char *name)
     if (ends_with(name, ".Z") || ends_with(name, ".gz")) return open_zcat(name, name);
     if (access(name, F_OK) == 0) {
         int fd = open(name, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) fail(ERR_OPEN, "cannot open %s\n", name);
+        if (fd < 0) fatalf(ERR_OPEN, "cannot open %s\n", name);
         FILE *fp = fdopen(fd, "r");
         if (!fp) {
             close(fd);
@@ -209,7 +214,7 @@ FILE *open_for_reading(const char *name)
 FILE *open_for_writing(const char *given, const char *name, const char *ops, int flags, int extra)
 {
     int fd = open(name, flags | extra | O_CLOEXEC, 0600);
-    if (fd < 0) fail(ERR_OPEN, ": cannot open %s as %s, %d\n", name, ops, flags);
+    if (fd < 0) fatalf(ERR_OPEN, ": cannot open %s as %s, %d\n", name, ops, flags);
     FILE *fp = fdopen(fd, ops);
     if (!fp) {
         close(fd);
@@ -249,7 +254,7 @@ FILE *sopen(const char *name, const char *ops)
     else if (std::strcmp(ops, "a") == 0)
         flags = O_WRONLY | O_APPEND | O_CREAT;
     else
-        fail(ERR_OPEN, ": invalid file mode %s for %s", ops, name);
+        fatalf(ERR_OPEN, ": invalid file mode %s for %s", ops, name);
 
     if (flags == O_RDONLY) return open_for_reading(name);
     return open_for_writing(given, name, ops, flags, 0);
@@ -294,6 +299,30 @@ void sclose(FILE *fl)
         failed = true;
     }
     if (checked && failed) fatal(ERR_WRITE, name.c_str());
+}
+
+void sclose_quiet(FILE *fl)
+{
+    if (!fl) return;
+    int fd = fileno(fl);
+    if (fd >= 0 && fd < MAXFD) {
+        outputs[fd] = OutputSlot{};
+        zcat_name[fd].clear();
+        if (popened_files.test(fd)) {
+            popened_files.reset(fd);
+            pid_t pid = zcat_child[fd];
+            zcat_child[fd] = 0;
+            if (pid > 0) {
+                std::fclose(fl);
+                kill(pid, SIGTERM);
+                wait_child(pid);
+            } else {
+                pclose(fl);
+            }
+            return;
+        }
+    }
+    if (fl != stdin && fl != stdout && fl != stderr) std::fclose(fl);
 }
 
 void check_output(FILE *fl)
@@ -348,7 +377,7 @@ int read_piece(FILE *fl, char *buf, int cap)
 {
     int n = 0;
     while (n < cap - 1) {
-        int c = getc(fl);
+        int c = getc_unlocked(fl);
         if (c == EOF) break;
         buf[n++] = char(c);
         if (c == '\n') break;
@@ -360,42 +389,51 @@ int read_piece(FILE *fl, char *buf, int cap)
 void skip_line(FILE *fl)
 {
     int c;
-    while ((c = getc(fl)) != EOF && c != '\n') {
+    while ((c = getc_unlocked(fl)) != EOF && c != '\n') {
     }
 }
 
 // The header after its ">", read to the end of its line whatever its length:
 // the first word is the code, the rest after blanks the title.
-void read_header(FILE *fl, Sequence *sequence)
+void read_header(FILE *fl, Sequence &sequence)
 {
     int c;
     int n = 0;
-    while ((c = getc(fl)) != EOF && c != ' ' && c != '\t' && c != '\n')
-        if (n < NAMELEN - 1) sequence->code[n++] = char(c);
-    sequence->code[n] = '\0';
+    while ((c = getc_unlocked(fl)) != EOF && c != ' ' && c != '\t' && c != '\n')
+        if (n < NAMELEN - 1) sequence.code[n++] = char(c);
+    sequence.code[n] = '\0';
     if (c == EOF || c == '\n') return;
-    do c = getc(fl);
+    do c = getc_unlocked(fl);
     while (c == ' ' || c == '\t');
     n = 0;
-    for (; c != EOF && c != '\n'; c = getc(fl))
-        if (n < NAMELEN - 1) sequence->title[n++] = char(c);
-    sequence->title[n] = '\0';
+    for (; c != EOF && c != '\n'; c = getc_unlocked(fl))
+        if (n < NAMELEN - 1) sequence.title[n++] = char(c);
+    sequence.title[n] = '\0';
 }
 
 }  // namespace
 
-void warn_truncated(const char *code)
+void warn_truncated(Sequence &sequence, int32_t max_length)
 {
-    std::fprintf(stderr, "Sequence %s truncated to %d residues\n", code, MAXSEQ);
+    char line[NAMELEN + 64];
+    std::snprintf(line, sizeof line, "Sequence %s truncated to %d residues\n", sequence.code, max_length);
+    sequence.warnings += line;
 }
 
-int32_t getseq2(FILE *fl, Sequence *sequence)
+// grow_residues: room for residue n.
+void grow_residues(Sequence &sequence, int32_t n)
 {
-    static char line[1024];
-    sequence->title[0] = '\0';
+    if (size_t(n) >= sequence.seq.size()) sequence.seq.resize(std::max<size_t>(4096, 2 * size_t(n)));
+}
+
+int32_t getseq2(FILE *fl, Sequence &sequence, int32_t max_length)
+{
+    char line[1024];
+    sequence.title[0] = '\0';
+    sequence.warnings.clear();
 
     int c;
-    while ((c = getc(fl)) != '>') {
+    while ((c = getc_unlocked(fl)) != '>') {
         if (c == EOF) return 0;
         if (c != '\n') skip_line(fl);
     }
@@ -405,7 +443,7 @@ int32_t getseq2(FILE *fl, Sequence *sequence)
     bool warned = false;
     // Each pass is one line; a line is only ever begun here, so a ">" that
     // is not at the start of a line is never taken for a header.
-    while ((c = getc(fl)) != EOF) {
+    while ((c = getc_unlocked(fl)) != EOF) {
         ungetc(c, fl);
         if (c == '>') break;
         bool eol = false;
@@ -414,27 +452,32 @@ int32_t getseq2(FILE *fl, Sequence *sequence)
             eol = line[len - 1] == '\n';
             for (int i = 0; i < len; i++) {
                 int8_t k = fasta_class[(unsigned char)line[i]];
-                if (n >= MAXSEQ) {
+                if (max_length > 0 && n >= max_length) {  // past the limit nothing is checked
                     if (k >= 0 && !warned) {
-                        warn_truncated(sequence->code);
+                        warn_truncated(sequence, max_length);
                         warned = true;
                     }
                     continue;
                 }
                 if (k >= 0) {
-                    sequence->seq[n++] = k;
+                    grow_residues(sequence, n);
+                    sequence.seq[n++] = k;
                 } else if (k == CH_END) {
                     if (!eol) skip_line(fl);
-                    sequence->seqlen = n;
+                    sequence.seqlen = n;
                     return 1;
                 } else if (k == CH_BAD) {
-                    std::printf("Unable to parse input '%c', %s.\n", line[i], line);
-                    exit_program(-1);
+                    std::string msg = "Unable to parse input '";
+                    msg += line[i];
+                    msg += "', ";
+                    msg += line;  // up to its NUL, as "%s" prints it
+                    msg += ".\n";
+                    fail(msg, false, STATUS_USAGE);
                 }
             }
         }
     }
-    sequence->seqlen = n;
+    sequence.seqlen = n;
     return 1;
 }
 
@@ -497,41 +540,67 @@ void ntohla(int32_t *arr, int size)
     }
 }
 
-void readgenfreq(FILE *fl, int32_t *totals, int32_t freqs[NAA], int32_t totalp[NREG],
-                 int32_t freqp[NAA][NAA][NREG], FILE * /*flog*/)
+void readgenfreq(FILE *fl, GenFreq &g)
 {
     read_magic(fl, GENFREQ_MAGIC, GENFREQ_FILE);
-    read_table(fl, totals, 1, GENFREQ_FILE);
-    read_table(fl, freqs, NAA, GENFREQ_FILE);
-    read_table(fl, totalp, NREG, GENFREQ_FILE);
-    read_table(fl, &freqp[0][0][0], NAA * NAA * NREG, GENFREQ_FILE);
+    read_table(fl, &g.totals, 1, GENFREQ_FILE);
+    read_table(fl, g.freqs, NAA, GENFREQ_FILE);
+    read_table(fl, g.totalp, NREG, GENFREQ_FILE);
+    read_table(fl, &g.freqp[0][0][0], NAA * NAA * NREG, GENFREQ_FILE);
 }
 
-void readposfreq(FILE *fl, int32_t totals[NREG], int32_t freqs[NAA][NREG],
-                 int32_t totalp[NREG][NREG], int32_t freqp[NAA][NAA][NREG][NREG], FILE * /*flog*/)
+void readposfreq(FILE *fl, PosFreq &p)
 {
     read_magic(fl, POSFREQ_MAGIC, POSFREQ_FILE);
-    read_table(fl, totals, NREG, POSFREQ_FILE);
-    read_table(fl, &freqs[0][0], NAA * NREG, POSFREQ_FILE);
-    read_table(fl, &totalp[0][0], NREG * NREG, POSFREQ_FILE);
-    read_table(fl, &freqp[0][0][0][0], NAA * NAA * NREG * NREG, POSFREQ_FILE);
+    read_table(fl, p.totals, NREG, POSFREQ_FILE);
+    read_table(fl, &p.freqs[0][0], NAA * NREG, POSFREQ_FILE);
+    read_table(fl, &p.totalp[0][0], NREG * NREG, POSFREQ_FILE);
+    read_table(fl, &p.freqp[0][0][0][0], NAA * NAA * NREG * NREG, POSFREQ_FILE);
 }
 
-int writegenfreq(FILE *fl, int32_t totals, const int32_t freqs[NAA], const int32_t totalp[NREG],
-                 const int32_t freqp[NAA][NAA][NREG])
+int writegenfreq(FILE *fl, const GenFreq &g)
 {
-    bool ok = std::fputs(GENFREQ_MAGIC, fl) != EOF && write_table(fl, &totals, 1) &&
-              write_table(fl, freqs, NAA) && write_table(fl, totalp, NREG) &&
-              write_table(fl, &freqp[0][0][0], NAA * NAA * NREG);
+    bool ok = std::fputs(GENFREQ_MAGIC, fl) != EOF && write_table(fl, &g.totals, 1) &&
+              write_table(fl, g.freqs, NAA) && write_table(fl, g.totalp, NREG) &&
+              write_table(fl, &g.freqp[0][0][0], NAA * NAA * NREG);
     return finish_write(fl, ok);
 }
 
-int writeposfreq(FILE *fl, const int32_t totals[NREG], const int32_t freqs[NAA][NREG],
-                 const int32_t totalp[NREG][NREG], const int32_t freqp[NAA][NAA][NREG][NREG])
+int writeposfreq(FILE *fl, const PosFreq &p)
 {
-    bool ok = std::fputs(POSFREQ_MAGIC, fl) != EOF && write_table(fl, totals, NREG) &&
-              write_table(fl, &freqs[0][0], NAA * NREG) &&
-              write_table(fl, &totalp[0][0], NREG * NREG) &&
-              write_table(fl, &freqp[0][0][0][0], NAA * NAA * NREG * NREG);
+    bool ok = std::fputs(POSFREQ_MAGIC, fl) != EOF && write_table(fl, p.totals, NREG) &&
+              write_table(fl, &p.freqs[0][0], NAA * NREG) &&
+              write_table(fl, &p.totalp[0][0], NREG * NREG) &&
+              write_table(fl, &p.freqp[0][0][0][0], NAA * NAA * NREG * NREG);
     return finish_write(fl, ok);
+}
+
+// ---- 7. Region file -------------------------------------------------------------------
+
+int read_region(FILE *rf, const char *code, int32_t *rstart, int32_t *rend)
+{
+    char codebuff[NAMELEN];
+    for (;;) {
+        // Held as a signed byte: a 0xFF byte ends the search like the end of the file.
+        signed char c;
+        do {
+            c = static_cast<signed char>(std::getc(rf));
+        } while (c != '>' && c != EOF);
+        if (c == EOF) return 0;
+        int got = std::fscanf(rf, "%1023s", codebuff);
+        if (got != 1) continue;
+        if (std::strlen(codebuff) == NAMELEN - 1) {  // drop the rest of an overlong token
+            int ch;
+            while ((ch = std::getc(rf)) != EOF && !std::isspace(ch)) {
+            }
+            if (ch != EOF) std::ungetc(ch, rf);
+        }
+        int a = 0, b = 0;
+        if (std::fscanf(rf, "%d %d", &a, &b) != 2) continue;
+        if (std::strcmp(codebuff, code) == 0) {
+            *rstart = a;
+            *rend = b;
+            return 1;
+        }
+    }
 }

@@ -3,12 +3,14 @@
 // Contents:
 //   sopen, sclose           open/close by name ("-", "~", ".Z"/".gz" via zcat, "|cmd")
 //   sopen_nofollow          create a fixed-path file for writing, never through a symlink
+//   sclose_quiet            close without checks, on a path that is already failing
 //   check_output            flush an output stream and stop on a write error
 //   aanum, numaa, numpos    letter <-> residue/register numbers
 //   getseq2                 one FASTA record into a Sequence
-//   warn_truncated          the warning for a record cut to MAXSEQ residues
+//   warn_truncated          the warning for a record cut to the length limit
 //   readgenfreq/readposfreq the two count files (big-endian), ntohla
 //   writegenfreq/writeposfreq  the same layouts written out (counting tool)
+//   read_region             the next region record of a sequence (plot)
 #pragma once
 
 #include <cstdint>
@@ -22,7 +24,7 @@
 // command; in mode "r" a name ending in ".Z" or ".gz" is read through zcat
 // (started without a shell), and a missing plain file falls back to its
 // ".Z", then ".gz" form.  Created files get permissions 0600.
-// Every failure is fatal (error 3); a given name never yields null.
+// Every failure throws error 3; a given name never yields null.
 FILE *sopen(const char *name, const char *ops);
 
 // sopen_nofollow: like sopen(name, "w") for a plain path, but refuses to
@@ -33,9 +35,14 @@ FILE *sopen_nofollow(const char *name);
 // waited for).  A stream opened for writing that has a write error or fails
 // to close stops the run with error 4 and the name it was opened under.  A
 // compressed input that was read to its end while its zcat failed (a
-// damaged file) stops the run with error 5 and its name.
+// damaged file) is error 5 with its name.
 // A null stream is ignored.
 void sclose(FILE *fl);
+
+// sclose_quiet: closes a stream from sopen on a path that is already
+// failing: nothing is checked or reported, a zcat behind it is stopped and
+// waited for.  Standard streams are left open.  A null stream is ignored.
+void sclose_quiet(FILE *fl);
 
 // check_output: flushes `fl`; if it was opened for writing by sopen and has
 // failed, stops with error 4 and its name.  Streams sopen did not open pass.
@@ -45,30 +52,35 @@ int8_t aanum(int8_t ch);   // letter (any case) -> 0..21, or -1
 int8_t numaa(int8_t ch);   // residue number -> letter, NUL outside 0..21
 int8_t numpos(int8_t ch);  // register number -> 'a'..'g', NUL outside 0..6
 
-// getseq2: reads the next FASTA record.  Returns 1 with the record filled,
-// 0 when no further header line exists.  An unknown character prints
-// "Unable to parse input '%c', %s.\n" on stdout and ends with status -1.
-// Header lines of any length are read whole (code and title keep their
-// first NAMELEN-1 characters); a record is cut to MAXSEQ residues with one
-// warn_truncated() line.
-int32_t getseq2(FILE *fl, Sequence *sequence);
+// getseq2: reads the next FASTA record into `sequence` (seqlen, seq, code,
+// title; reg is left alone; warnings holds what the reader reports, for
+// stderr).  Returns 1 with the record filled, 0 when no further header line
+// exists.  Header lines of any length are read whole (code and title keep
+// their first NAMELEN-1 characters).  A record longer than max_length
+// (0: no limit) keeps its first max_length residues with one warn_truncated()
+// line; the rest of it is skipped unchecked.  An unknown character throws
+// "Unable to parse input '%c', %s.\n" for stdout, status 255.
+int32_t getseq2(FILE *fl, Sequence &sequence, int32_t max_length);
 
-// warn_truncated: "Sequence <code> truncated to 20000 residues" on stderr.
-void warn_truncated(const char *code);
+// warn_truncated: adds "Sequence <code> truncated to <max_length> residues\n"
+// to the record's warnings.
+void warn_truncated(Sequence &sequence, int32_t max_length);
 
-// Count tables of the two model files, in the file's order.  A wrong
-// header line stops with error 6, a table cut short with error 5 (message
-// "<GenFreq> file" / "<PosFreq> file").  Bytes after the tables are ignored.
-// `flog` is not used.
-void readgenfreq(FILE *fl, int32_t *totals, int32_t freqs[NAA], int32_t totalp[NREG],
-                 int32_t freqp[NAA][NAA][NREG], FILE *flog);
-void readposfreq(FILE *fl, int32_t totals[NREG], int32_t freqs[NAA][NREG],
-                 int32_t totalp[NREG][NREG], int32_t freqp[NAA][NAA][NREG][NREG], FILE *flog);
+// Count files, in the file's order.  A wrong header line is error 6, a
+// table cut short error 5 (message "<GenFreq> file" / "<PosFreq> file").
+// Bytes after the tables are ignored.
+void readgenfreq(FILE *fl, GenFreq &g);
+void readposfreq(FILE *fl, PosFreq &p);
 // ntohla: converts `size` values in place from big-endian to host order.
 void ntohla(int32_t *arr, int size);
 
 // Writers of the same layouts; return 0 on success, -1 on a write error.
-int writegenfreq(FILE *fl, int32_t totals, const int32_t freqs[NAA], const int32_t totalp[NREG],
-                 const int32_t freqp[NAA][NAA][NREG]);
-int writeposfreq(FILE *fl, const int32_t totals[NREG], const int32_t freqs[NAA][NREG],
-                 const int32_t totalp[NREG][NREG], const int32_t freqp[NAA][NAA][NREG][NREG]);
+int writegenfreq(FILE *fl, const GenFreq &g);
+int writeposfreq(FILE *fl, const PosFreq &p);
+
+// read_region: the next region record ">code first last" of `code`,
+// searched forward from the current position of `rf` (records before it
+// are passed over for good).  Returns 1 with *rstart and *rend set to the
+// record's numbers as written, 0 when the file ends first.  A record whose
+// numbers do not both parse never matches.
+int read_region(FILE *rf, const char *code, int32_t *rstart, int32_t *rend);

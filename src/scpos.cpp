@@ -1,14 +1,13 @@
-// scpos: register files (".pos") and the register-pair counting.
+// scpos: register files (".pos") and the counting of both count files.
 //
 // Contents:
-//   read_line  the rest of a header line, cut to a name buffer
+//   read_line, grow, bump, count_up   helpers
 //   getpos     one record: code, title, residues "*", registers "*"
-//   bump       wrapping count update
 //   add_seq2   add (bias +1) or take out (bias -1) one record's PosFreq counts
-//   count_up   checked count update
 //   add_genseq add one record's GenFreq (background) counts
 #include "scpos.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "scio.h"
@@ -21,10 +20,16 @@ namespace {
 bool read_line(FILE *fl, char *buf)
 {
     int n = 0, c;
-    while ((c = std::getc(fl)) != EOF && c != '\n')
+    while ((c = getc_unlocked(fl)) != EOF && c != '\n')
         if (n < NAMELEN - 1) buf[n++] = char(c);
     buf[n] = '\0';
     return c != EOF;
+}
+
+// grow: room for entry n of a record array.
+void grow(std::vector<int8_t> &v, int64_t n)
+{
+    if (size_t(n) >= v.size()) v.resize(std::max<size_t>(4096, 2 * size_t(n)));
 }
 
 // bump: counts are updated modulo 2^32 so that arbitrary loaded counts can
@@ -48,31 +53,38 @@ inline bool count_up(int32_t &count)
 
 }  // namespace
 
-int32_t getpos(FILE *fl, Sequence *sequence)
+int32_t getpos(FILE *fl, Sequence &sequence, int32_t max_length)
 {
+    sequence.warnings.clear();
     int c;
-    while ((c = std::getc(fl)) != EOF && c != '>') {
+    while ((c = getc_unlocked(fl)) != EOF && c != '>') {
     }
-    if (c == EOF) return 0;
-    if (!read_line(fl, sequence->code) || !read_line(fl, sequence->title)) return 0;
+    if (c == EOF) return POS_END;
+    sequence.seqlen = 0;
+    sequence.title[0] = '\0';
+    if (!read_line(fl, sequence.code) || !read_line(fl, sequence.title)) return POS_INCOMPLETE;
 
-    // Counts run on past MAXSEQ so that the mismatch check below compares
+    // Counts run on past the limit so that the mismatch check below compares
     // the parts as written, not as stored.
-    int32_t nres = 0;
-    while ((c = std::getc(fl)) != EOF && c != '*') {
+    const int64_t limit = max_length > 0 ? max_length : INT64_MAX;
+    int64_t nres = 0;
+    while ((c = getc_unlocked(fl)) != EOF && c != '*') {
         if (c >= 128) continue;  // no residue letter lies there
         int8_t n = aanum(int8_t(c));
         if (n < 0) continue;
-        if (nres < MAXSEQ) sequence->seq[nres] = n;
+        if (nres < limit) {
+            grow(sequence.seq, nres);
+            sequence.seq[size_t(nres)] = n;
+        }
         nres++;
     }
-    sequence->seqlen = nres < MAXSEQ ? nres : MAXSEQ;
-    if (nres > MAXSEQ) warn_truncated(sequence->code);  // as the FASTA reader does
+    sequence.seqlen = int32_t(std::min(nres, limit));
+    if (nres > limit) warn_truncated(sequence, max_length);  // as the FASTA reader does
 
-    int32_t nreg = 0;
+    int64_t nreg = 0;
     bool bad_letter = false;
     if (c != EOF) {
-        while ((c = std::getc(fl)) != EOF && c != '*') {
+        while ((c = getc_unlocked(fl)) != EOF && c != '*') {
             int8_t r;
             if (c >= 'a' && c <= 'z') {
                 r = int8_t(c - 'a');
@@ -86,51 +98,52 @@ int32_t getpos(FILE *fl, Sequence *sequence)
             } else {
                 continue;
             }
-            if (nreg < MAXSEQ) sequence->reg[nreg] = r;
+            if (nreg < limit) {
+                grow(sequence.reg, nreg);
+                sequence.reg[size_t(nreg)] = r;
+            }
             nreg++;
         }
     }
     // Residues without a register entry are outside any coil, rather than
     // keeping whatever an earlier record left there.
-    for (int32_t k = nreg; k < sequence->seqlen; k++) sequence->reg[k] = NOREG;
+    grow(sequence.reg, sequence.seqlen);
+    for (int64_t k = nreg; k < sequence.seqlen; k++) sequence.reg[size_t(k)] = NOREG;
 
-    if (bad_letter || nreg != nres) std::fprintf(stderr, "erroneous .pos file!\n");
-    return c == '*' ? 1 : 0;
+    if (bad_letter || nreg != nres) sequence.warnings += "erroneous .pos file!\n";
+    return c == '*' ? POS_RECORD : POS_INCOMPLETE;
 }
 
-void add_seq2(int32_t pfreqs[NAA][NREG], int32_t ptotals[NREG], int32_t pfreqp[NAA][NAA][NREG][NREG],
-              int32_t ptotalp[NREG][NREG], const int8_t *reg, const int8_t *seq, int32_t seqlen,
-              int32_t bias)
+void add_seq2(PosFreq &p, const int8_t *reg, const int8_t *seq, int32_t seqlen, int32_t bias)
 {
     for (int32_t i = 0; i < seqlen; i++) {
-        int8_t a = seq[i], p = reg[i];
-        if (!is_amino_acid(a) || !is_register(p)) continue;
+        int8_t a = seq[i], r = reg[i];
+        if (!is_amino_acid(a) || !is_register(r)) continue;
         // The run goes on while the heptad continues; gaps and X inside it
         // are passed over but keep it going.
         for (int32_t j = i + 1; j <= i + 7 && j < seqlen; j++) {
             int8_t q = reg[j];
-            if (q != (p + j - i) % NREG) break;
+            if (q != (r + j - i) % NREG) break;
             int8_t b = seq[j];
             if (!is_amino_acid(b)) continue;
-            bump(pfreqp[a][b][p][q], bias);
-            bump(ptotalp[p][q], bias);
+            bump(p.freqp[a][b][r][q], bias);
+            bump(p.totalp[r][q], bias);
         }
-        bump(pfreqs[a][p], bias);
-        bump(ptotals[p], bias);
+        bump(p.freqs[a][r], bias);
+        bump(p.totals[r], bias);
     }
 }
 
-int32_t add_genseq(int32_t *gtotals, int32_t gfreqs[NAA], int32_t gtotalp[NREG],
-                   int32_t gfreqp[NAA][NAA][NREG], const int8_t *seq, int32_t seqlen)
+int32_t add_genseq(GenFreq &g, const int8_t *seq, int32_t seqlen)
 {
     for (int32_t i = 0; i < seqlen; i++) {
         int8_t a = seq[i];
         if (!is_amino_acid(a)) continue;
-        if (!count_up(gfreqs[a]) || !count_up(*gtotals)) return 0;
+        if (!count_up(g.freqs[a]) || !count_up(g.totals)) return 0;
         for (int32_t d = 0; d < NREG && i + d + 1 < seqlen; d++) {
             int8_t b = seq[i + d + 1];
             if (!is_amino_acid(b)) continue;
-            if (!count_up(gfreqp[a][b][d]) || !count_up(gtotalp[d])) return 0;
+            if (!count_up(g.freqp[a][b][d]) || !count_up(g.totalp[d])) return 0;
         }
     }
     return 1;

@@ -1,54 +1,40 @@
-// scscore: probability tables, pair and stock scoring, sequence p-scores.
+// scscore: probability tables, the pair and stock scorers.
 //
 // Contents:
-//   1. Process-wide settings and probability tables
-//   2. The model: getlog, getdlog, calcgprobs, calcgprobp, calcpprobs, calcpprobp
-//   3. Building blocks: getoffs, subsequence_advance, lpropensity_term
-//   4. Pair scoring: get_respropl, get_sc_en, get_winscores, scseqadj
-//   5. Stock scoring: initialize_relative, relative_entry, singles_windows, scorestock
-//   6. Sequence p-score: seq_scr2pscr, pscore_table_entry
+//   1. The model: getlog, getdlog, calcgprobs, calcgprobp, calcpprobs, calcpprobp
+//   2. The pair model: build_pair_terms, build_pos_probs, build_pair_model
+//   3. Workspace
+//   4. Building blocks: getoffs, subsequence_advance, lpropensity_term
+//   5. Pair scoring: get_respropl, get_sc_en, get_winscores, scseqadj
+//   6. Stock scoring: initialize_relative, relative_entry, singles_windows, scorestock
 //
 // Scores must be reproducible to the last printed digit, so every sum is
 // formed in the order the method defines (each pair term divided by functnum
-// before it is added; window sums as running sums) and no operation is
-// regrouped, even where that would be faster.
+// before it is added, the classes in their order; window sums as running
+// sums) and no operation is regrouped, even where that would be faster.  The
+// pair terms are looked up in a table of the very doubles the formula gives.
 #include "scscore.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "dyn.h"
 
-// ---- 1. Process-wide settings and probability tables -----------------------
-int32_t window_length = 28;
-int32_t WINDOW = 30;
-int32_t functnum = 3;
-int32_t prog = 1;
-double gprobs[NAA];
-double gprobp[NAA][NAA][NREG];
-double pprobs[NAA][NREG];
-double pprobp[NAA][NAA][NREG][NREG];
-
 namespace {
 constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
-
-// Per-sequence working arrays, indexed by absolute position.
-double respropl_work[MAXSEQ];  // propensities of get_winscores
-double winscores_work[MAXSEQ]; // window scores of the two sequence scorers
-double scorebuff[MAXSEQ];      // maxima over windows of the two sequence scorers
-
-// Register one position further on, without a division.
-inline int next_reg(int r) { return r == NREG - 1 ? 0 : r + 1; }
+constexpr int TERM_LANES = 16;  // registers 0..6 twice, and a pad
+typedef double v2d __attribute__((vector_size(16)));  // two lanes, exact per lane
 
 // 1 / (5 t) with 5 t formed as an integer product; a wide product keeps
 // totals above INT32_MAX / 5 from overflowing.  t = 0 gives +inf.
 inline double inverse_five_t(int32_t t) { return 1.0 / static_cast<double>(int64_t{5} * t); }
 }  // namespace
 
-// ---- 2. The model -------------------------------------------------------------
+// ---- 1. The model -------------------------------------------------------------
 
 double getlog(int32_t num) { return num == 0 ? LOGZERO : std::log(static_cast<double>(num)); }
 
@@ -143,7 +129,62 @@ void calcpprobp(const int32_t freqp[NAA][NAA][NREG][NREG], const int32_t totalp[
     }
 }
 
-// ---- 3. Building blocks -------------------------------------------------------
+// ---- 2. The pair model ----------------------------------------------------------
+
+namespace {
+void build_pair_terms(PairModel &m)
+{
+    const double fnum = m.functnum;
+    m.terms.assign(size_t(m.functnum) * NAA * NAA * TERM_LANES, 0.0);
+    m.raw_terms.assign(m.terms.size(), 0.0);
+    for (int32_t f = 0; f < m.functnum; f++) {
+        const int8_t d = m.lib[f];
+        for (int a = 0; a < NAA; a++)
+            for (int b = 0; b < NAA; b++) {
+                const size_t at = ((size_t(f) * NAA + a) * NAA + b) * TERM_LANES;
+                for (int k = 0; k < TERM_LANES; k++) {
+                    const int rx = k % NREG, ry = (rx + d + 1) % NREG;
+                    const ProbTables &p = m.probs;
+                    const double term = (p.pprobp[a][b][rx][ry] - p.gprobp[a][b][d]) - (p.pprobs[b][ry] - p.gprobs[b]);
+                    m.raw_terms[at + k] = term;
+                    m.terms[at + k] = term / fnum;
+                }
+            }
+    }
+}
+}  // namespace
+
+void build_pos_probs(PairModel &m, const PosFreq &p, int ProlineFreeWin)
+{
+    calcpprobs(p.freqs, p.totals, m.probs.pprobs, ProlineFreeWin);
+    calcpprobp(p.freqp, p.totalp, m.probs.pprobs, m.probs.pprobp, ProlineFreeWin);
+    build_pair_terms(m);
+}
+
+void build_pair_model(PairModel &m, const GenFreq &g, const PosFreq *pos, const RunSettings &s)
+{
+    m.functnum = s.functnum;
+    m.maxfval = 0;
+    for (int32_t f = 0; f < s.functnum; f++) {
+        m.lib[f] = s.lib[f];
+        if (s.lib[f] > m.maxfval) m.maxfval = s.lib[f];
+    }
+    calcgprobs(g.freqs, g.totals, m.probs.gprobs);
+    calcgprobp(g.freqp, g.totalp, m.probs.gprobp);
+    if (pos) build_pos_probs(m, *pos, s.mode & MODE_PROLINEFREE);
+}
+
+// ---- 3. Workspace -------------------------------------------------------------------
+
+void Workspace::reserve(int32_t n)
+{
+    if (n <= capacity) return;
+    const int32_t c = std::max(n, capacity + capacity / 2);
+    for (auto *a : {&prop, &win, &maxima, &prev, &block}) a->reset(new double[size_t(c)][LANES]);
+    capacity = c;
+}
+
+// ---- 4. Building blocks -------------------------------------------------------
 
 int getoffs(int32_t pos, int32_t offs) { return (pos + offs) % NREG; }
 
@@ -165,77 +206,84 @@ int subsequence_advance(int32_t *st, int32_t *en, const int8_t *seq, int32_t seq
     return 1;
 }
 
-double lpropensity_term(int32_t x, int32_t y, int32_t xoffs, int32_t yoffs, int8_t dist,
+double lpropensity_term(const ProbTables &t, int32_t x, int32_t y, int32_t xoffs, int32_t yoffs, int8_t dist,
                         const int8_t *seq)
 {
     const int a = seq[x], b = seq[y];
-    return (pprobp[a][b][xoffs][yoffs] - gprobp[a][b][dist]) - (pprobs[b][yoffs] - gprobs[b]);
+    return (t.pprobp[a][b][xoffs][yoffs] - t.gprobp[a][b][dist]) - (t.pprobs[b][yoffs] - t.gprobs[b]);
 }
 
-// ---- 4. Pair scoring ------------------------------------------------------------
+// ---- 5. Pair scoring ------------------------------------------------------------
 
-void get_respropl(double *respropl, const int8_t *seq, int32_t st, int32_t en, int32_t offs,
-                  const int8_t *lib)
+void get_respropl(double (*prop)[LANES], const PairModel &m, const int8_t *seq, int32_t st, int32_t en)
 {
-    int32_t maxfval = 0;
-    for (int32_t f = 0; f < functnum; f++)
-        if (lib[f] > maxfval) maxfval = lib[f];
-
-    for (int32_t i = st; i < en; i++) respropl[i] = 0;
-
-    // Body: every partner lies inside the segment.  Registers advance by one
-    // per position instead of being recomputed with a remainder.
-    const double fnum = functnum;
-    const int32_t body_end = en - maxfval - 1;
-    for (int32_t f = 0; f < functnum; f++) {
-        const int8_t d = lib[f];
-        int rx = getoffs(st, offs);
-        int ry = getoffs(st + d + 1, offs);
-        for (int32_t x = st; x < body_end; x++) {
-            const int a = seq[x], b = seq[x + d + 1];
-            const double term = (pprobp[a][b][rx][ry] - gprobp[a][b][d]) - (pprobs[b][ry] - gprobs[b]);
-            respropl[x] += term / fnum;
-            rx = next_reg(rx);
-            ry = next_reg(ry);
+    // Body: every partner lies inside the segment.  Lane o of position x is
+    // register (x + o) mod 7, so the eight lanes are read from the term row
+    // at x mod 7 on.
+    const int32_t body_end = en - m.maxfval - 1;
+    int k = getoffs(st, 0);
+    for (int32_t x = st; x < body_end; x++) {
+        // Two lanes per vector: each lane is still 0 + t0 + t1 + ... in class order.
+        v2d acc[LANES / 2] = {};
+        for (int32_t f = 0; f < m.functnum; f++) {
+            const double *t = &m.terms[((size_t(f) * NAA + seq[x]) * NAA + seq[x + m.lib[f] + 1]) * TERM_LANES + k];
+            for (int h = 0; h < LANES / 2; h++) {
+                v2d v;
+                std::memcpy(&v, t + 2 * h, sizeof v);
+                acc[h] += v;
+            }
         }
+        acc[LANES / 2 - 1][1] = 0;
+        std::memcpy(prop[x], acc, sizeof acc);
+        k = k == NREG - 1 ? 0 : k + 1;
     }
-    get_sc_en(respropl, seq, st, en, offs, lib, maxfval);
+    get_sc_en(prop, m, seq, st, en);
 }
 
-void get_sc_en(double *respropl, const int8_t *seq, int32_t st, int32_t en, int32_t offs,
-               const int8_t *lib, int32_t maxfval)
+void get_sc_en(double (*prop)[LANES], const PairModel &m, const int8_t *seq, int32_t st, int32_t en)
 {
     // A segment shorter than maxfval + 1 (never passed by the scorers) must
     // not reach to positions before its start.
-    const int32_t from = std::max(st, en - maxfval - 1);
+    const int32_t from = std::max(st, en - m.maxfval - 1);
     for (int32_t i = from; i < en; i++) {
+        const int k = getoffs(i, 0);
+        const int a = seq[i];
+        v2d acc[LANES / 2] = {};
         int32_t counter = 0;
-        for (int32_t f = 0; f < functnum; f++) {
-            const int32_t y = i + lib[f] + 1;
-            if (y < en) {
-                counter++;
-                respropl[i] += lpropensity_term(i, y, getoffs(i, offs), getoffs(y, offs), lib[f], seq);
+        for (int32_t f = 0; f < m.functnum; f++) {
+            const int32_t y = i + m.lib[f] + 1;
+            if (y >= en) continue;
+            counter++;
+            const double *t = &m.raw_terms[((size_t(f) * NAA + a) * NAA + seq[y]) * TERM_LANES + k];
+            for (int h = 0; h < LANES / 2; h++) {
+                v2d v;
+                std::memcpy(&v, t + 2 * h, sizeof v);
+                acc[h] += v;
             }
         }
+        double *row = prop[i];
         if (counter > 0) {
-            respropl[i] /= counter;
-        } else {
-            const int a = seq[i];
-            respropl[i] = pprobs[a][getoffs(i, offs)] - gprobs[a];
+            for (int h = 0; h < LANES / 2; h++) acc[h] /= double(counter);
+            std::memcpy(row, acc, sizeof acc);
+        } else {  // no partner inside the segment: the residue's own log-odds
+            for (int o = 0; o < NREG; o++) row[o] = m.probs.pprobs[a][getoffs(i, o)] - m.probs.gprobs[a];
         }
+        row[LANES - 1] = 0;
     }
 }
 
-void get_winscores(double *winscores, const int8_t *seq, int32_t st, int32_t en, int32_t offs,
-                   const int8_t *lib)
+void get_winscores(double (*__restrict win)[LANES], const double (*__restrict prop)[LANES], int32_t st, int32_t en,
+                   int32_t window)
 {
-    get_respropl(respropl_work, seq, st, en, offs, lib);
-    double s = 0;
-    for (int32_t k = st; k <= st + WINDOW - 2; k++) s += respropl_work[k];
-    for (int32_t i = st, j = st + WINDOW - 1; j < en; i++, j++) {
-        s += respropl_work[j];
-        winscores[i] = s;
-        s -= respropl_work[i];
+    double s[LANES] = {};
+    for (int32_t k = st; k <= st + window - 2; k++)
+        for (int o = 0; o < LANES; o++) s[o] += prop[k][o];
+    for (int32_t i = st, j = st + window - 1; j < en; i++, j++) {
+        for (int o = 0; o < LANES; o++) {
+            s[o] += prop[j][o];
+            win[i][o] = s[o];
+            s[o] -= prop[i][o];
+        }
     }
 }
 
@@ -249,52 +297,51 @@ void clear_scores(int32_t seqlen, double scores[][NREG], int8_t *offsets)
     }
 }
 
-// Maximum over the windows of one segment and register offset, into scores[.][o].
-void take_window_maxima(double scores[][NREG], int32_t st, int32_t en, int o)
+// The maxima over the windows of one segment, in every register offset, into
+// scores; then the best register offset of every residue, lowest on ties,
+// raising *gmax.
+void take_maxima(Workspace &w, double scores[][NREG], int8_t *offsets, int32_t st, int32_t en, int32_t window,
+                 double *gmax)
 {
-    max_over_windows(scorebuff + st, winscores_work + st, en - st, WINDOW);
-    for (int32_t i = st; i < en; i++) scores[i][o] = scorebuff[i];
-}
-
-// Best register offset of every residue of [st, en), lowest on ties; raises *gmax.
-void pick_offsets(double scores[][NREG], int8_t *offsets, int32_t st, int32_t en, double *gmax)
-{
+    max_over_windows<LANES>(w.maxima.get(), w.win.get() + st, en - st, window, w.prev.get(), w.block.get());
+    double g = *gmax;
     for (int32_t i = st; i < en; i++) {
+        const double *mx = w.maxima[i - st];
+        std::memcpy(scores[i], mx, sizeof scores[i]);
         double best = NEG_INF;
-        for (int o = 0; o < NREG; o++) {
-            if (scores[i][o] > best) {
-                offsets[i] = static_cast<int8_t>(o);
-                best = scores[i][o];
-            }
+        int off = 0;
+        for (int o = 0; o < NREG; o++) {  // strictly greater: the lowest offset wins a tie
+            const bool up = mx[o] > best;
+            off = up ? o : off;
+            best = up ? mx[o] : best;
         }
-        if (best > *gmax) *gmax = best;
+        offsets[i] = static_cast<int8_t>(off);
+        g = best > g ? best : g;
     }
+    *gmax = g;
 }
 }  // namespace
 
-int scseqadj(const int8_t *lib, const int8_t *seq, int32_t seqlen, double scores[][NREG],
-             int8_t *offsets, double *maxscore, int32_t ProlineFreeWin)
+int scseqadj(const PairModel &m, const RunSettings &s, Workspace &w, const int8_t *seq, int32_t seqlen,
+             double scores[][NREG], int8_t *offsets, double *maxscore)
 {
-    if (seqlen < window_length) return 0;
+    if (seqlen < s.window_length) return 0;
+    w.reserve(seqlen);
     clear_scores(seqlen, scores, offsets);
     double gmax = NEG_INF;
     int32_t st = 0, en = 0;
-    while (subsequence_advance(&st, &en, seq, seqlen, ProlineFreeWin)) {
-        if (en - st < window_length) continue;
-        const int32_t OLDWINDOW = WINDOW;
-        if (en - st < WINDOW) WINDOW = en - st;  // a short segment is one window
-        for (int o = 0; o < NREG; o++) {
-            get_winscores(winscores_work, seq, st, en, o, lib);
-            take_window_maxima(scores, st, en, o);
-        }
-        pick_offsets(scores, offsets, st, en, &gmax);
-        WINDOW = OLDWINDOW;
+    while (subsequence_advance(&st, &en, seq, seqlen, s.mode & MODE_PROLINEFREE)) {
+        if (en - st < s.window_length) continue;
+        const int32_t window = std::min(en - st, PAIR_WINDOW);  // a short segment is one window
+        get_respropl(w.prop.get(), m, seq, st, en);
+        get_winscores(w.win.get(), w.prop.get(), st, en, window);
+        take_maxima(w, scores, offsets, st, en, window, &gmax);
     }
     *maxscore = gmax;
     return 1;
 }
 
-// ---- 5. Stock scoring --------------------------------------------------------------
+// ---- 6. Stock scoring --------------------------------------------------------------
 
 namespace {
 // Relative occurrence of each residue (rows in residue-number order) in the
@@ -337,114 +384,29 @@ void initialize_relative()
 
 double relative_entry(int aa, int reg) { return relative[aa][reg]; }
 
-void singles_windows(double *winscores, const int8_t *seq, int32_t st, int32_t en, int32_t offs)
+void singles_windows(double (*win)[LANES], double (*prop)[LANES], const int8_t *seq, int32_t st, int32_t en,
+                     int32_t window)
 {
-    double s = 0;
-    int r = getoffs(st, offs);
-    for (int32_t k = st; k <= st + WINDOW - 2; k++) {
-        s += relative[seq[k]][r];
-        r = next_reg(r);
+    for (int32_t x = st; x < en; x++) {
+        for (int o = 0; o < NREG; o++) prop[x][o] = relative[seq[x]][getoffs(x, o)];
+        prop[x][LANES - 1] = 0;
     }
-    // r is now the register of j; ri follows i.
-    int ri = getoffs(st, offs);
-    for (int32_t i = st, j = st + WINDOW - 1; j < en; i++, j++) {
-        s += relative[seq[j]][r];
-        winscores[i] = s;
-        s -= relative[seq[i]][ri];
-        r = next_reg(r);
-        ri = next_reg(ri);
-    }
+    get_winscores(win, prop, st, en, window);
 }
 
-int scorestock(const int8_t *seq, int32_t seqlen, double scores[][NREG], int8_t *offsets,
-               double *maxscore, int32_t ProlineFreeWin)
+int scorestock(const RunSettings &s, Workspace &w, const int8_t *seq, int32_t seqlen, double scores[][NREG],
+               int8_t *offsets, double *maxscore)
 {
-    if (seqlen < WINDOW) return 0;
+    if (seqlen < STOCK_WINDOW) return 0;
+    w.reserve(seqlen);
     clear_scores(seqlen, scores, offsets);
     double gmax = NEG_INF;
     int32_t st = 0, en = 0;
-    while (subsequence_advance(&st, &en, seq, seqlen, ProlineFreeWin)) {
-        if (en - st < WINDOW) continue;
-        for (int o = 0; o < NREG; o++) {
-            singles_windows(winscores_work, seq, st, en, o);
-            take_window_maxima(scores, st, en, o);
-        }
-        pick_offsets(scores, offsets, st, en, &gmax);
+    while (subsequence_advance(&st, &en, seq, seqlen, s.mode & MODE_PROLINEFREE)) {
+        if (en - st < STOCK_WINDOW) continue;
+        singles_windows(w.win.get(), w.prop.get(), seq, st, en, STOCK_WINDOW);
+        take_maxima(w, scores, offsets, st, en, STOCK_WINDOW, &gmax);
     }
     *maxscore = gmax;
     return 1;
-}
-
-// ---- 6. Sequence p-score ---------------------------------------------------------------
-
-namespace {
-// Calibration of sequence scores: the cumulative count c of calibration
-// sequences scoring below each grid point -63.9, -63.8, ..., 17.3, out of N.
-// Only the rows that fix the shape are stored; the others are filled by
-// linear interpolation between the nearest stored rows (halves rounded up).
-struct Anchor {
-    int32_t row, c28, c21;
-};
-constexpr Anchor anchors[] = {
-    {0, 0, 0},         {1, 0, 1},         {90, 0, 2},        {91, 1, 3},
-    {239, 22, 27},     {339, 64, 77},     {439, 205, 233},   {539, 799, 844},
-    {589, 1948, 2000}, {616, 3077, 3131}, {617, 3127, 3181}, {639, 4184, 4247},
-    {689, 5842, 5925}, {739, 6206, 6295}, {789, 6239, 6328}, {804, 6241, 6330},
-    {805, 6242, 6331}, {812, 6242, 6331},
-};
-constexpr int32_t N28 = 6242, N21 = 6331;
-
-struct PscoreTable {
-    double score[n_pscores];
-    double pscore[n_pscores];
-};
-
-// p-score = c / N as a six-decimal number, read back as the nearest double.
-double six_decimals(double v)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6f", v);
-    return std::strtod(buf, nullptr);
-}
-
-PscoreTable build_pscore_table(bool for21)
-{
-    PscoreTable t{};
-    const int32_t N = for21 ? N21 : N28;
-    constexpr int nanchors = sizeof anchors / sizeof anchors[0];
-    for (int a = 0; a + 1 < nanchors; a++) {
-        const int32_t k0 = anchors[a].row, k1 = anchors[a + 1].row;
-        const int32_t c0 = for21 ? anchors[a].c21 : anchors[a].c28;
-        const int32_t c1 = for21 ? anchors[a + 1].c21 : anchors[a + 1].c28;
-        for (int32_t k = k0; k <= k1; k++) {
-            const int32_t c = c0 + ((c1 - c0) * (k - k0) * 2 + (k1 - k0)) / (2 * (k1 - k0));
-            // Integer over 10.0 is correctly rounded: the double nearest k/10.
-            t.score[k] = (k - 639) / 10.0;
-            t.pscore[k] = six_decimals(static_cast<double>(c) / N);
-        }
-    }
-    return t;
-}
-
-const PscoreTable &pscore_table()
-{
-    static const PscoreTable table28 = build_pscore_table(false);
-    static const PscoreTable table21 = build_pscore_table(true);
-    return window_length == 21 ? table21 : table28;
-}
-}  // namespace
-
-double seq_scr2pscr(double seq_score)
-{
-    const PscoreTable &t = pscore_table();
-    // The grid rises strictly, so the first row above the score is found by
-    // bisection; no row lies above a NaN score, which gets 1.0 like the top.
-    const double *row = std::upper_bound(t.score, t.score + n_pscores, seq_score);
-    return row == t.score + n_pscores ? 1.0 : t.pscore[row - t.score];
-}
-
-double pscore_table_entry(int32_t row, int col)
-{
-    const PscoreTable &t = pscore_table();
-    return col == 0 ? t.score[row] : t.pscore[row];
 }

@@ -1,10 +1,15 @@
-// scsystem: fatal errors, the usage text, timestamps and the closing line.
+// scsystem: fatal conditions, the usage text, timestamps and the closing line.
 //
-// Every fatal condition of the program ends here, so the exit status and
-// the wording of each failure are decided in one place.
+// Contents:
+//   err_msg                 the numbered message texts
+//   error, fatal, usage, fail, report
+//   timestamp, done
+//
+// Every fatal condition of both programs is worded here or passes through
+// here, so the exit status and the wording of each failure are decided in
+// one place.
 #include "scsystem.h"
 
-#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -20,17 +25,7 @@ constexpr const char *err_msg[8] = {
     "Not Enough Memory",
 };
 
-ExitHook exit_hook = nullptr;
-
 }  // namespace
-
-void set_exit_hook(ExitHook hook) { exit_hook = hook; }
-
-void exit_program(int status)
-{
-    if (exit_hook) exit_hook(status);
-    std::exit(status);
-}
 
 int error(int errcode, const char *msg)
 {
@@ -38,21 +33,25 @@ int error(int errcode, const char *msg)
         std::printf("%s\n", err_msg[0]);
         return 0;
     }
-    if (errcode == ERR_USAGE) usage("velcorin2");
-    std::printf("ERROR: %s %s\n", err_msg[errcode], msg);
-    exit_program(2);
+    fatal(errcode, msg);
 }
 
-void fatal(int errcode, const char *msg)
+void fatal(int errcode, const std::string &msg)
 {
-    error(errcode, msg);
-    exit_program(2);  // only reached for code 0, which callers never pass
+    if (errcode == ERR_USAGE) usage();
+    fail(std::string("ERROR: ") + err_msg[errcode] + " " + msg + "\n", false, STATUS_ERROR);
 }
 
-void usage(const char * /*progname*/)
+void usage() { fail("\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n", true, STATUS_USAGE); }
+
+void fail(const std::string &text, bool to_stderr, int status) { throw Failure{text, to_stderr, status}; }
+
+int report(const Failure &f)
 {
-    std::fprintf(stderr, "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n");
-    exit_program(-1);
+    FILE *to = f.to_stderr ? stderr : stdout;
+    std::fwrite(f.text.data(), 1, f.text.size(), to);
+    std::fflush(to);
+    return f.status;
 }
 
 void timestamp(FILE *flog)

@@ -1,37 +1,54 @@
-// scsystem: fatal errors, the usage text, timestamps and the closing line.
+// scsystem: fatal conditions, the usage text, timestamps and the closing line.
 //
 // Contents:
-//   error        numbered message, then the end of the process (code 0 returns)
-//   fatal        error() for the codes that never return
-//   usage        the usage text on stderr, status -1
-//   exit_program the one place the process ends; a hook lets harnesses intercept it
-//   timestamp    the current local time and an empty line
-//   done         "Done.\n" on stderr
+//   Failure        a fatal condition on its way up to main: text, stream, status
+//   error, fatal   numbered messages ("ERROR: <text> <msg>"); code 0 only traces
+//   usage          the usage text, status 255
+//   fail           any other fatal message with its own status
+//   report         prints a Failure where it belongs and gives its status
+//   timestamp      the current local time and an empty line
+//   done           "Done.\n" on stderr
+//
+// Nothing here ends the process.  A fatal condition is thrown as a Failure
+// and travels up to the two mains, which print it and return its status;
+// on the way, owners close what they hold, and the driver first writes the
+// records that were complete before the failure.
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 enum ErrCode : int {
     ERR_TRACING = 0, ERR_USAGE = 1, ERR_SWITCH = 2, ERR_OPEN = 3,
     ERR_WRITE = 4, ERR_READ = 5, ERR_MAGIC = 6, ERR_MEMORY = 7,
 };
 
-// error: code 0 prints "Tracing" on stdout and returns 0; code 1 is usage();
-// any other code prints "ERROR: <text> <msg>" on stdout and ends with status 2.
+// Exit statuses of both programs.
+inline constexpr int STATUS_ERROR = 2;    // a numbered error
+inline constexpr int STATUS_USAGE = 255;  // usage text, unreadable sequence (-1 to the C library)
+
+struct Failure {
+    std::string text;       // printed exactly as it stands
+    bool to_stderr = false; // else standard output
+    int status = STATUS_ERROR;
+};
+
+// error: code 0 prints "Tracing" on stdout and returns 0.  Code 1 is usage();
+// any other code throws the line "ERROR: <text of code> <msg>\n" for
+// standard output with status 2.
 int error(int errcode, const char *msg);
 
 // fatal: error() for a code other than 0; never returns.
-[[noreturn]] void fatal(int errcode, const char *msg);
+[[noreturn]] void fatal(int errcode, const std::string &msg);
 
-// usage: prints the usage text on stderr and ends with status -1 (255).
-[[noreturn]] void usage(const char *progname);
+// usage: throws the usage text for stderr, status 255.
+[[noreturn]] void usage();
 
-// exit_program: ends the process with `status` (stdio flushed by exit()).
-// When a hook is set it is called first; a hook that returns is ignored.
-// Fuzzing harnesses install a hook that throws, to end one input cleanly.
-using ExitHook = void (*)(int status);
-void set_exit_hook(ExitHook hook);
-[[noreturn]] void exit_program(int status);
+// fail: throws `text` for the given stream with `status`.
+[[noreturn]] void fail(const std::string &text, bool to_stderr, int status);
+
+// report: writes the failure's text to its stream and returns its status.
+int report(const Failure &f);
 
 // timestamp: writes ctime() of now with "%s\n" (the time line, then an empty line).
 void timestamp(FILE *flog);

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,51 +79,23 @@ void print_help()
 
 [[noreturn]] void bad_usage(const std::string &what)
 {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", PROG, what.c_str(), PROG);
-    exit_program(ST_USAGE);
+    fail(std::string(PROG) + ": " + what + "\nTry '" + PROG + " --help'.\n", true, ST_USAGE);
 }
 
-[[noreturn]] void die(const std::string &what)
-{
-    std::fprintf(stderr, "%s: %s\n", PROG, what.c_str());
-    exit_program(ST_ERROR);
-}
+[[noreturn]] void die(const std::string &what) { fail(std::string(PROG) + ": " + what + "\n", true, ST_ERROR); }
 
 // ---- Counting -----------------------------------------------------------------
-
-// The tables a run fills; static because the PosFreq pair table alone is 78 kB.
-struct GenTables {
-    int32_t totals;
-    int32_t freqs[NAA];
-    int32_t totalp[NREG];
-    int32_t freqp[NAA][NAA][NREG];
-};
-struct PosTables {
-    int32_t totals[NREG];
-    int32_t freqs[NAA][NREG];
-    int32_t totalp[NREG][NREG];
-    int32_t freqp[NAA][NAA][NREG][NREG];
-};
-
-// The record buffers the readers fill, sized as in velcorin2.
-int8_t seqbuf[MAXSEQ], regbuf[MAXSEQ];
-char titlebuf[NAMELEN], codebuf[NAMELEN];
-
-Sequence make_sequence()
-{
-    return Sequence{0, seqbuf, regbuf, titlebuf, codebuf};
-}
 
 // add_posrecord: add_seq2 with weight +1, false if a count passed INT32_MAX.
 // add_seq2 wraps modulo 2^32.  Tables counted from zero by add_seq2 keep
 // every count at or below its total, and one record raises a total by at
 // most MAXSEQ, so an overflow shows as a total that went down.
-bool add_posrecord(PosTables &t, const Sequence &s)
+bool add_posrecord(PosFreq &t, const Sequence &s)
 {
     int32_t totals[NREG], totalp[NREG][NREG];
     std::memcpy(totals, t.totals, sizeof totals);
     std::memcpy(totalp, t.totalp, sizeof totalp);
-    add_seq2(t.freqs, t.totals, t.freqp, t.totalp, s.reg, s.seq, s.seqlen, 1);
+    add_seq2(t, s.reg.data(), s.seq.data(), s.seqlen, 1);
     for (int p = 0; p < NREG; p++) {
         if (t.totals[p] < totals[p]) return false;
         for (int q = 0; q < NREG; q++)
@@ -138,42 +111,53 @@ bool add_posrecord(PosTables &t, const Sequence &s)
 }
 
 // count_genfreq: every FASTA record of `input` into `t`; returns the records read.
-long count_genfreq(const char *input, GenTables &t)
+// Input: an input stream that is closed when it goes out of scope, also
+// when a failure unwinds through the counting.
+struct Input {
+    FILE *fl;
+    explicit Input(const char *name) : fl(sopen(name, "r")) {}
+    ~Input() { sclose_quiet(fl); }
+    void close()  // the checked close of a complete read
+    {
+        FILE *f = fl;
+        fl = nullptr;
+        sclose(f);
+    }
+};
+
+void print_warnings(const Sequence &s) { std::fputs(s.warnings.c_str(), stderr); }
+
+long count_genfreq(const char *input, GenFreq &t)
 {
-    FILE *fl = sopen(input, "r");
-    Sequence s = make_sequence();
+    Input in(input);
+    Sequence s;
     long n = 0;
-    while (getseq2(fl, &s)) {
-        if (!add_genseq(&t.totals, t.freqs, t.totalp, t.freqp, s.seq, s.seqlen))
-            die_overflow(input, s.code);
+    while (getseq2(in.fl, s, MAXSEQ)) {
+        print_warnings(s);
+        if (!add_genseq(t, s.seq.data(), s.seqlen)) die_overflow(input, s.code);
         n++;
     }
-    sclose(fl);
+    in.close();
     return n;
 }
 
 // count_posfreq: every register-file record of `input` into `t`; returns the
-// records read.  getpos answers 0 both at the end of input and for a record
-// cut short, so the tool looks for the next ">" itself: a ">" followed by no
-// complete record is an error, not a silently lost record.
-long count_posfreq(const char *input, PosTables &t)
+// records read.  A record cut short by the end of the input is an error,
+// not a silently lost record.
+long count_posfreq(const char *input, PosFreq &t)
 {
-    FILE *fl = sopen(input, "r");
-    Sequence s = make_sequence();
+    Input in(input);
+    Sequence s;
     long n = 0;
-    for (;;) {
-        int c;
-        while ((c = std::getc(fl)) != EOF && c != '>') {
-        }
-        if (c == EOF) break;
-        std::ungetc(c, fl);
-        if (!getpos(fl, &s))
+    for (int32_t r; (r = getpos(in.fl, s, MAXSEQ)) != POS_END;) {
+        print_warnings(s);
+        if (r == POS_INCOMPLETE)
             die(std::string(input) + ": record " + std::to_string(n + 1) +
                 " is incomplete (the input ends before the '*' that closes its register part)");
         if (!add_posrecord(t, s)) die_overflow(input, s.code);
         n++;
     }
-    sclose(fl);
+    in.close();
     return n;
 }
 
@@ -248,7 +232,9 @@ void commit_output(Output &o, bool force, int write_status)
 
 }  // namespace
 
-int counts_main(int argc, char **argv)
+namespace {
+
+int counts_run(int argc, char **argv)
 {
     bool force = false;
     std::string out;
@@ -289,11 +275,11 @@ int counts_main(int argc, char **argv)
 
     // Refused before the counting starts, and again atomically at the end.
     if (!force && out != "-" && exists(out)) die(out + " exists; use --force to replace it");
-    static GenTables g;
-    static PosTables p;
+    auto g = std::make_unique<GenFreq>();
+    auto p = std::make_unique<PosFreq>();
     long records = 0;
     for (const char *in : inputs) {
-        long n = gen ? count_genfreq(in, g) : count_posfreq(in, p);
+        long n = gen ? count_genfreq(in, *g) : count_posfreq(in, *p);
         if (n == 0) std::fprintf(stderr, "%s: warning: no records in %s\n", PROG, in);
         records += n;
     }
@@ -301,10 +287,20 @@ int counts_main(int argc, char **argv)
     // Opened only now: every fatal path above ends the process, which would
     // leave a scratch file behind.
     Output o = open_output(out);
-    int ws = gen ? writegenfreq(o.fl, g.totals, g.freqs, g.totalp, g.freqp)
-                 : writeposfreq(o.fl, p.totals, p.freqs, p.totalp, p.freqp);
+    int ws = gen ? writegenfreq(o.fl, *g) : writeposfreq(o.fl, *p);
     commit_output(o, force, ws);
     return ST_OK;
+}
+
+}  // namespace
+
+int counts_main(int argc, char **argv)
+{
+    try {
+        return counts_run(argc, argv);
+    } catch (const Failure &e) {
+        return report(e);
+    }
 }
 
 #ifndef VELCORIN2_COUNTS_NO_MAIN

@@ -139,33 +139,30 @@ std::string mask_timestamps(const std::string &text)
 
 void write_test_model(const TempDir &dir)
 {
-    struct Counts {
-        int32_t gt, gf[NAA], gtp[NREG], gfp[NAA][NAA][NREG];
-        int32_t pt[NREG], pf[NAA][NREG], ptp[NREG][NREG], pfp[NAA][NAA][NREG][NREG];
-        int8_t seq[4000], reg[4000];
-    };
-    auto c = std::make_unique<Counts>();  // zeroed
-    uint32_t state = 12345;               // a fixed generator: the same model on every host
+    auto g = std::make_unique<GenFreq>();
+    auto pf = std::make_unique<PosFreq>();
+    std::vector<int8_t> seq(4000), reg(4000);
+    uint32_t state = 12345;  // a fixed generator: the same model on every host
     auto below = [&state](int n) { return int(((state = state * 1664525u + 1013904223u) >> 8) % uint32_t(n)); };
 
     // Background: uniform random residues.
-    for (auto &r : c->seq) r = int8_t(below(NAA));
-    add_genseq(&c->gt, c->gf, c->gtp, c->gfp, c->seq, 4000);
+    for (auto &r : seq) r = int8_t(below(NAA));
+    add_genseq(*g, seq.data(), 4000);
     // Coils: L, I, V or A at a and d, charged and polar residues elsewhere.
     static const int8_t core[] = {0, 1, 2, 7}, surface[] = {8, 9, 11, 12, 13, 15};
     for (int rec = 0; rec < 40; rec++) {
         int start = below(NREG), len = 21 + below(30);
         for (int i = 0; i < len; i++) {
-            c->reg[i] = int8_t((start + i) % NREG);
-            c->seq[i] = (c->reg[i] == 0 || c->reg[i] == 3) ? core[below(4)] : surface[below(6)];
+            reg[i] = int8_t((start + i) % NREG);
+            seq[i] = (reg[i] == 0 || reg[i] == 3) ? core[below(4)] : surface[below(6)];
         }
-        add_seq2(c->pf, c->pt, c->pfp, c->ptp, c->reg, c->seq, len, 1);
+        add_seq2(*pf, reg.data(), seq.data(), len, 1);
     }
-    FILE *g = std::fopen(dir.file("gen.dat").c_str(), "wb");
-    FILE *p = std::fopen(dir.file("pos.dat").c_str(), "wb");
-    if (!g || !p) throw std::runtime_error("cannot write model");
-    writegenfreq(g, c->gt, c->gf, c->gtp, c->gfp);
-    writeposfreq(p, c->pt, c->pf, c->ptp, c->pfp);
-    std::fclose(g);
-    std::fclose(p);
+    FILE *gf = std::fopen(dir.file("gen.dat").c_str(), "wb");
+    FILE *pp = std::fopen(dir.file("pos.dat").c_str(), "wb");
+    if (!gf || !pp) throw std::runtime_error("cannot write model");
+    writegenfreq(gf, *g);
+    writeposfreq(pp, *pf);
+    std::fclose(gf);
+    std::fclose(pp);
 }

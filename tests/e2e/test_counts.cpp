@@ -22,17 +22,8 @@ RunResult counts(const std::vector<std::string> &args, const TempDir &dir, const
 // Files in `dir`: no scratch file may stay behind.
 long files(const TempDir &dir) { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); }
 
-struct Gen {
-    int32_t totals, freqs[NAA], totalp[NREG], freqp[NAA][NAA][NREG];
-};
-struct Pos {
-    int32_t totals[NREG], freqs[NAA][NREG], totalp[NREG][NREG], freqp[NAA][NAA][NREG][NREG];
-};
-struct Record {
-    int8_t seq[MAXSEQ], reg[MAXSEQ];
-    char title[NAMELEN], code[NAMELEN];
-    Sequence s{0, seq, reg, title, code};
-};
+using Gen = GenFreq;
+using Pos = PosFreq;
 
 const std::string kFasta = ">a\nLIXVP\n>b two lines\naaaaa\naaaaaa\n";
 
@@ -47,11 +38,10 @@ TEST(Counts, FilesReadBackToTheCountsMade)
     EXPECT_EQ(counts({"-o", "-", "genfreq"}, dir, kFasta).out, bytes);  // standard input and output
     // Read back, and counted as velcorin2's own readers and counting do.
     auto gen = std::make_unique<Gen>(), want = std::make_unique<Gen>();
-    auto rec = std::make_unique<Record>();
+    Sequence rec;
     FILE *f = std::fopen(dir.file("genfreq.dat").c_str(), "rb"), *in = std::fopen(dir.file("in.fa").c_str(), "r");
-    readgenfreq(f, &gen->totals, gen->freqs, gen->totalp, gen->freqp, stderr);
-    while (getseq2(in, &rec->s))
-        add_genseq(&want->totals, want->freqs, want->totalp, want->freqp, rec->seq, rec->s.seqlen);
+    readgenfreq(f, *gen);
+    while (getseq2(in, rec, MAXSEQ)) add_genseq(*want, rec.seq.data(), rec.seqlen);
     std::fclose(f), std::fclose(in);
     EXPECT_EQ(std::memcmp(gen.get(), want.get(), sizeof *gen), 0);
     // Pairs 1..7 apart, ordered, across X but never across records.
@@ -64,10 +54,8 @@ TEST(Counts, FilesReadBackToTheCountsMade)
     EXPECT_EQ(std::filesystem::file_size(dir.file("pos.dat")), 79224u);
     auto pos = std::make_unique<Pos>(), want_pos = std::make_unique<Pos>();
     f = std::fopen(dir.file("pos.dat").c_str(), "rb"), in = std::fopen(coils.c_str(), "r");
-    readposfreq(f, pos->totals, pos->freqs, pos->totalp, pos->freqp, stderr);
-    while (getpos(in, &rec->s))
-        add_seq2(want_pos->freqs, want_pos->totals, want_pos->freqp, want_pos->totalp, rec->reg, rec->seq,
-                 rec->s.seqlen, 1);
+    readposfreq(f, *pos);
+    while (getpos(in, rec, MAXSEQ) == POS_RECORD) add_seq2(*want_pos, rec.reg.data(), rec.seq.data(), rec.seqlen, 1);
     std::fclose(f), std::fclose(in);
     EXPECT_EQ(std::memcmp(pos.get(), want_pos.get(), sizeof *pos), 0);
     EXPECT_EQ(std::accumulate(pos->totals, pos->totals + NREG, 0), 15606);

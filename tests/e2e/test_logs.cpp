@@ -37,19 +37,13 @@ struct Logs : ::testing::Test {
     // PosFreq counts of the records of `pos` (each counted once).
     void write_counts_from(const std::string &pos, const std::string &out)
     {
-        static int32_t pt[NREG], pf[NAA][NREG], ptp[NREG][NREG], pfp[NAA][NAA][NREG][NREG];
-        std::memset(pt, 0, sizeof pt);
-        std::memset(pf, 0, sizeof pf);
-        std::memset(ptp, 0, sizeof ptp);
-        std::memset(pfp, 0, sizeof pfp);
-        static int8_t seq[MAXSEQ], reg[MAXSEQ];
-        static char title[NAMELEN], code[NAMELEN];
-        Sequence s{0, seq, reg, title, code};
+        auto p = std::make_unique<PosFreq>();
+        Sequence s;
         FILE *in = std::fopen(dir.file(pos).c_str(), "r");
-        while (getpos(in, &s)) add_seq2(pf, pt, pfp, ptp, reg, seq, s.seqlen, 1);
+        while (getpos(in, s, MAXSEQ) == POS_RECORD) add_seq2(*p, s.reg.data(), s.seq.data(), s.seqlen, 1);
         std::fclose(in);
         FILE *o = std::fopen(dir.file(out).c_str(), "wb");
-        writeposfreq(o, pt, pf, ptp, pfp);
+        writeposfreq(o, *p);
         std::fclose(o);
     }
     RunResult run(const std::vector<std::string> &args) { return run_velcorin2(args, dir.path()); }

@@ -23,8 +23,8 @@ namespace {
 constexpr const char *kAlphabet = "LIVMFYGAKRHEDQNSTCWP";
 
 struct Model {
-    int32_t gt, gf[20], gtp[7], gfp[20][20][7];
-    int32_t pt[7], pf[20][7], ptp[7][7], pfp[20][20][7][7];
+    GenFreq g;
+    PosFreq p;
     double gs[20], gp[20][20][7], ps[20][7], pp[20][20][7][7];
 };
 
@@ -32,15 +32,15 @@ double lg(double v) { return v == 0 ? -2800.0 : std::log(v); }
 
 void build(Model &m, bool prolinefree)
 {
-    for (int x = 0; x < 20; x++) m.gs[x] = lg(m.gf[x]) - lg(m.gt);
+    for (int x = 0; x < 20; x++) m.gs[x] = lg(m.g.freqs[x]) - lg(m.g.totals);
     for (int x = 0; x < 20; x++)
         for (int y = 0; y < 20; y++)
-            for (int d = 0; d < 7; d++) m.gp[x][y][d] = lg(m.gfp[x][y][d]) - lg(m.gtp[d]);
+            for (int d = 0; d < 7; d++) m.gp[x][y][d] = lg(m.g.freqp[x][y][d]) - lg(m.g.totalp[d]);
     for (int r = 0; r < 7; r++) {
         double raw[20], mass = 0;
         for (int x = 0; x < 20; x++) {
             if (prolinefree && x == 19) continue;
-            raw[x] = m.pf[x][r] ? double(m.pf[x][r]) / m.pt[r] : std::min(1.0 / (5.0 * m.pt[r]), 0.05);
+            raw[x] = m.p.freqs[x][r] ? double(m.p.freqs[x][r]) / m.p.totals[r] : std::min(1.0 / (5.0 * m.p.totals[r]), 0.05);
             mass += raw[x];
         }
         for (int x = 0; x < 20; x++) m.ps[x][r] = (prolinefree && x == 19) ? -2800.0 : lg(raw[x] / mass);
@@ -52,10 +52,10 @@ void build(Model &m, bool prolinefree)
             for (int x = 0; x < 20; x++)
                 for (int y = 0; y < 20; y++) {
                     if (prolinefree && (x == 19 || y == 19)) continue;
-                    double c = m.pfp[x][y][p][q];
-                    raw[x][y] = c ? c / m.ptp[p][q]
+                    double c = m.p.freqp[x][y][p][q];
+                    raw[x][y] = c ? c / m.p.totalp[p][q]
                                   : std::min({std::exp(m.ps[x][p]) * std::exp(m.ps[y][q]),
-                                              1.0 / (5.0 * m.ptp[p][q]), 0.0025});
+                                              1.0 / (5.0 * m.p.totalp[p][q]), 0.0025});
                     mass += raw[x][y];
                 }
             for (int x = 0; x < 20; x++)
@@ -131,8 +131,8 @@ void load(Model &m, const TempDir &dir)
 {
     FILE *g = std::fopen(dir.file("gen.dat").c_str(), "rb");
     FILE *p = std::fopen(dir.file("pos.dat").c_str(), "rb");
-    readgenfreq(g, &m.gt, m.gf, m.gtp, m.gfp, stderr);
-    readposfreq(p, m.pt, m.pf, m.ptp, m.pfp, stderr);
+    readgenfreq(g, m.g);
+    readposfreq(p, m.p);
     std::fclose(g);
     std::fclose(p);
 }
