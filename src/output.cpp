@@ -328,6 +328,21 @@ constexpr std::array<char, 256> make_residue_letters()
 }
 constexpr std::array<char, 256> residue_letter = make_residue_letters();
 
+// step_last_digit: adds one to the number whose "%8d" columns `digits`
+// holds (as bytes in memory order) when its last digit is 0..8; false,
+// leaving it alone, when the step would carry or the layout is not known.
+inline bool step_last_digit(uint64_t &digits)
+{
+    if constexpr (std::endian::native != std::endian::little) {
+        return false;
+    } else {
+        const uint64_t last = digits >> 56;  // the eighth column
+        if (last < '0' || last > '8') return false;
+        digits += uint64_t(1) << 56;
+        return true;
+    }
+}
+
 // row_head: "%8d       %c             %c      " of the first three columns.
 int row_head(char *p, int32_t pos, char residue, char reg)
 {
@@ -404,9 +419,7 @@ void txt_output2(const PscoreTables &t, const char *code, const char *title, con
     constexpr size_t ROW_LEN = HEAD_LEN + TAIL_LEN;
     size_t at = fout.size();
     fout.resize(at + size_t(seqlen) * ROW_LEN);
-    char head[HEAD_LEN];
-    std::memcpy(head, HEAD_TEMPLATE, HEAD_LEN);
-    head[7] = '0';
+    uint64_t digits = 0;  // the 8 columns of the position, as bytes in memory order
     char tail[TXT_ROW_MAX];
     int tail_len = 0;
     uint64_t tail_bits = 0;
@@ -421,25 +434,28 @@ void txt_output2(const PscoreTables &t, const char *code, const char *title, con
             tail_len = row_tail(t, tail, sc);
             tail_bits = bits;
         }
-        const size_t need = size_t(HEAD_LEN + (i + 1 < 100000000 ? 0 : 4) + tail_len);
+        const int32_t pos = i + 1;
+        const size_t need = size_t(HEAD_LEN + (pos < 100000000 ? 0 : 4) + tail_len);
         if (fout.size() - at < need) fout.resize(at + need + size_t(seqlen - i) * ROW_LEN);
-        for (int d = 7;; d--) {  // position i + 1
-            if (head[d] == '9') {
-                head[d] = '0';
-                continue;
-            }
-            head[d] = head[d] == ' ' ? '1' : char(head[d] + 1);
-            break;
-        }
         char *p = fout.data() + at;
         const char residue = residue_letter[uint8_t(seq[i])], regc = char('a' + reg);
-        if (i + 1 < 100000000) {
-            head[15] = residue;
-            head[29] = regc;
-            std::memcpy(p, head, HEAD_LEN);
+        if (pos < 100000000) {
+            // The last digit steps in place unless it carries; the row is
+            // written from values in registers, never read back byte by byte.
+            if (i > 0 && step_last_digit(digits)) {
+            } else {
+                char b[8];
+                std::memset(b, ' ', 8);
+                put_right(b + 8, uint64_t(pos));
+                std::memcpy(&digits, b, 8);
+            }
+            std::memcpy(p, HEAD_TEMPLATE, HEAD_LEN);
+            std::memcpy(p, &digits, 8);
+            p[15] = residue;
+            p[29] = regc;
             p += HEAD_LEN;
         } else {
-            p += row_head(p, i + 1, residue, regc);
+            p += row_head(p, pos, residue, regc);
         }
         if (tail_len == TAIL_LEN)
             std::memcpy(p, tail, TAIL_LEN);  // a fixed size: a few moves, no call

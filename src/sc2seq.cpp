@@ -42,7 +42,6 @@
 namespace {
 
 constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
-constexpr const char *PLOT_FILE = "/tmp/tr.ps";
 constexpr int MAX_THREADS = 256;
 
 // ---- 1. Settings -----------------------------------------------------------------------
@@ -65,8 +64,9 @@ void print_help(const RunSettings &d)
         "              U is the second bound of the map\n"
         "  -pos        the sequences are register files (known registers)\n"
         "  -1          register files, each record left out of the counts while it is scored\n"
-        "  -g [FILE]   stock scoring too, and a PostScript comparison plot in %s;\n"
+        "  -g [FILE]   stock scoring too, and a PostScript comparison plot (see --plot);\n"
         "              FILE names a region per sequence (>code first last)\n"
+        "  --plot FILE the plot file of -g (default %s)\n"
         "  -win 21|28  shortest scored sequence and segment (default %d)\n"
         "  -w          accepted, no effect\n"
         "  --threads N score N records at once (default %d); every output is the same as with one\n"
@@ -86,7 +86,7 @@ void print_help(const RunSettings &d)
         "with keys genbnk cctb lib test out log pos view ver prn functnum.\n"
         "\n"
         "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
-        VELCORIN2_VERSION, d.functnum, PLOT_FILE, d.window_length, d.threads, d.max_length, d.functnum);
+        VELCORIN2_VERSION, d.functnum, d.plot.c_str(), d.window_length, d.threads, d.max_length, d.functnum);
 }
 
 // Value word of an option: a missing value is a usage error, never a read past argv.
@@ -171,6 +171,9 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
             }
         } else if (!std::strcmp(w, "--threads")) {
             s.threads = count_value(argc, argv, acnt + 1, 1, MAX_THREADS);
+            acnt += 2;
+        } else if (!std::strcmp(w, "--plot")) {
+            s.plot = option_value(argc, argv, acnt + 1);
             acnt += 2;
         } else if (!std::strcmp(w, "--max-length")) {
             s.max_length = count_value(argc, argv, acnt + 1, 0, INT_MAX);
@@ -605,17 +608,42 @@ int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model,
 
 namespace {
 
-// Closes each distinct stream once: "-" may stand for several of them.
-void close_streams(FILE *const *streams, int n)
+// Closes each distinct stream once ("-" may stand for several of them) and
+// forgets them all.  A close that fails throws once every stream is closed.
+void close_streams(FILE **const *streams, int n, bool checked)
 {
+    std::exception_ptr first;
     for (int i = 0; i < n; i++) {
-        FILE *f = streams[i];
+        FILE *f = *streams[i];
+        *streams[i] = nullptr;
         if (!f || f == stderr) continue;
         bool seen = false;
-        for (int j = 0; j < i; j++) seen |= streams[j] == f;
-        if (!seen) sclose(f);
+        for (int j = 0; j < i; j++) seen |= *streams[j] == f;
+        for (int j = i + 1; j < n; j++)
+            if (*streams[j] == f) *streams[j] = nullptr;
+        if (seen) continue;
+        if (!checked) {
+            sclose_quiet(f);
+            continue;
+        }
+        try {
+            sclose(f);
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
     }
+    if (first) std::rethrow_exception(first);
 }
+
+}  // namespace
+
+RunFiles::~RunFiles()
+{
+    FILE **const all[] = {&ps, &fgin, &fpin, &ftest, &fout, &flog, &flog_seq, &regionfile};
+    close_streams(all, 8, false);
+}
+
+namespace {
 
 FILE *open_named(const FileName &f, const char *ops, FILE *otherwise)
 {
@@ -657,7 +685,7 @@ int run(int argc, char **argv)
     auto model = std::make_unique<PairModel>();
     build_pair_model(*model, *counts_g, (s.mode & MODE_LEAVEOUT) ? nullptr : counts_p.get(), s);
 
-    if (s.mode & MODE_VIEW) f.ps = sopen_nofollow(PLOT_FILE);
+    if (s.mode & MODE_VIEW) f.ps = sopen_nofollow(s.plot.c_str());
     f.fout = open_named(s.out, "w", nullptr);
     f.flog = open_named(s.log, "w", stderr);
     f.flog_seq = open_named(s.log_seq, "w", stderr);
@@ -669,10 +697,13 @@ int run(int argc, char **argv)
 
     // The sequence input is closed too, so that a damaged compressed input
     // (its zcat failed) is an error rather than a short run ended as done.
-    FILE *const closing[] = {f.ps, f.fgin, f.fpin, f.ftest, f.fout, f.flog_seq, f.regionfile};
-    close_streams(closing, 7);
     // The coil log is never closed; a write that failed must still not pass as done.
-    if (f.flog != f.fout && f.flog != f.flog_seq) check_output(f.flog);
+    FILE *flog = f.flog;
+    const bool flog_alone = flog != f.fout && flog != f.flog_seq;
+    f.flog = nullptr;
+    FILE **const closing[] = {&f.ps, &f.fgin, &f.fpin, &f.ftest, &f.fout, &f.flog_seq, &f.regionfile};
+    close_streams(closing, 7, true);
+    if (flog_alone) check_output(flog);
     done();
     return 0;
 }

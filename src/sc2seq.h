@@ -35,9 +35,15 @@ void parse_command_line(int argc, char **argv, RunSettings &s);
 void check_settings(const RunSettings &s, int words_left);
 
 // The streams of a run; the logs may be stderr and "-" names stdin/stdout.
+// Whatever is still open when the object dies (a failure on the way) is
+// closed without checks; a complete run closes them itself, checked.
 struct RunFiles {
     FILE *fgin = nullptr, *fpin = nullptr, *ftest = nullptr, *fout = nullptr, *flog = nullptr,
          *flog_seq = nullptr, *regionfile = nullptr, *ps = nullptr;
+    RunFiles() = default;
+    RunFiles(const RunFiles &) = delete;
+    RunFiles &operator=(const RunFiles &) = delete;
+    ~RunFiles();
 };
 
 // calcseq: reads every record of files.ftest and, for each long enough,

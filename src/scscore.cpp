@@ -29,6 +29,14 @@ constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
 constexpr int TERM_LANES = 16;  // registers 0..6 twice, and a pad
 typedef double v2d __attribute__((vector_size(16)));  // two lanes, exact per lane
 
+inline v2d load2(const double *p)
+{
+    v2d v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store2(double *p, v2d v) { std::memcpy(p, &v, sizeof v); }
+
 // 1 / (5 t) with 5 t formed as an integer product; a wide product keeps
 // totals above INT32_MAX / 5 from overflowing.  t = 0 gives +inf.
 inline double inverse_five_t(int32_t t) { return 1.0 / static_cast<double>(int64_t{5} * t); }
@@ -219,22 +227,31 @@ void get_respropl(double (*prop)[LANES], const PairModel &m, const int8_t *seq, 
 {
     // Body: every partner lies inside the segment.  Lane o of position x is
     // register (x + o) mod 7, so the eight lanes are read from the term row
-    // at x mod 7 on.
+    // at x mod 7 on.  Two lanes per vector, four vectors per row: each lane
+    // is still 0 + t0 + t1 + ... in the order of the classes.
     const int32_t body_end = en - m.maxfval - 1;
+    const double *base[NREG];
+    int32_t partner[NREG];
+    for (int32_t f = 0; f < m.functnum; f++) {
+        base[f] = m.terms.data() + size_t(f) * NAA * NAA * TERM_LANES;
+        partner[f] = m.lib[f] + 1;
+    }
     int k = getoffs(st, 0);
     for (int32_t x = st; x < body_end; x++) {
-        // Two lanes per vector: each lane is still 0 + t0 + t1 + ... in class order.
-        v2d acc[LANES / 2] = {};
+        v2d a0 = {}, a1 = {}, a2 = {}, a3 = {};
+        const size_t left = size_t(seq[x]) * NAA;
         for (int32_t f = 0; f < m.functnum; f++) {
-            const double *t = &m.terms[((size_t(f) * NAA + seq[x]) * NAA + seq[x + m.lib[f] + 1]) * TERM_LANES + k];
-            for (int h = 0; h < LANES / 2; h++) {
-                v2d v;
-                std::memcpy(&v, t + 2 * h, sizeof v);
-                acc[h] += v;
-            }
+            const double *t = base[f] + (left + size_t(seq[x + partner[f]])) * TERM_LANES + k;
+            a0 += load2(t);
+            a1 += load2(t + 2);
+            a2 += load2(t + 4);
+            a3 += load2(t + 6);
         }
-        acc[LANES / 2 - 1][1] = 0;
-        std::memcpy(prop[x], acc, sizeof acc);
+        a3[1] = 0;
+        store2(prop[x], a0);
+        store2(prop[x] + 2, a1);
+        store2(prop[x] + 4, a2);
+        store2(prop[x] + 6, a3);
         k = k == NREG - 1 ? 0 : k + 1;
     }
     get_sc_en(prop, m, seq, st, en);
