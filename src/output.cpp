@@ -614,6 +614,28 @@ void print_coil3(int mode, int32_t seqlen, const int8_t *reg, const double scs[]
 // ---- 6. Plot ---------------------------------------------------------------------------------
 
 namespace {
+// ps_text: `s` as the inside of a PostScript string: parentheses and
+// backslashes escaped, and every byte outside printable ASCII as \ddd, so that no
+// header text can end the string and run as PostScript.
+std::string ps_text(const char *s)
+{
+    std::string out;
+    for (; *s; s++) {
+        const unsigned char c = static_cast<unsigned char>(*s);
+        if (c == '(' || c == ')' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\%03o", c);
+            out += b;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 // print_curve: one curve of the plot; a residue without a score ends a
 // stretch and the next scored residue starts a new one with "m".
 void print_curve(std::string &ps, const double *sc, int32_t seqlen)
@@ -664,7 +686,8 @@ void res_compare(std::string &ps, const double *sc1, const double *sc2, const Se
     ps += "/cshow {dup stringwidth pop -2 div 0 rmoveto show}def\n";
     ps += "/rshow {dup stringwidth pop neg 0 rmoveto show}def\n";
     ps += "/Times-Roman findfont 18 scalefont setfont\n";
-    appendf(ps, "50 150 moveto (%s) show 50 100 moveto(%s) show\n", sequence.code, sequence.title);
+    appendf(ps, "50 150 moveto (%s) show 50 100 moveto(%s) show\n", ps_text(sequence.code).c_str(),
+            ps_text(sequence.title).c_str());
     ps += " /sy 125 def /ry 100 def /ty 150 def \n";
     ps += " /sx 560 def /ux 650 def /tx 500 def\n";
     ps += "tx sy moveto(sequence) rshow tx ry moveto(region) rshow\n";

@@ -13,6 +13,8 @@
 // every output are the same whatever the number of threads.
 #include "sc2seq.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -335,16 +337,16 @@ enum ReadResult { READ_END, READ_RECORD, READ_LAST };
 
 // read_record: the next record into `it`, with its number, whether it is
 // scored and its plot region.  READ_LAST: a record cut short by the end of
-// a register file, whose warnings are still written.
+// a register file, scored as far as it goes, and the last one.
 ReadResult read_record(const Run &run, Item &it, int cnt)
 {
     const RunSettings &s = run.s;
     Sequence &rec = it.rec;
     int32_t r = run.posp ? getpos(run.files.ftest, rec, s.max_length) : getseq2(run.files.ftest, rec, s.max_length);
+    check_input(run.files.ftest);  // a read error is not the end of the input
     it.cnt = cnt;
     it.scored = false;
     if (r == POS_END) return READ_END;
-    if (r == POS_INCOMPLETE) return READ_LAST;
     it.scored = rec.seqlen >= s.window_length;
     it.region = PlotRegion{};
     // The region file is read forward, record by record, so it is read here in input order.
@@ -355,7 +357,7 @@ ReadResult read_record(const Run &run, Item &it, int cnt)
             it.region.last = rec.seqlen;
         }
     }
-    return READ_RECORD;
+    return r == POS_INCOMPLETE ? READ_LAST : READ_RECORD;
 }
 
 // process: the reader's warnings of a record, and for a record long
@@ -556,12 +558,16 @@ int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model,
 {
     const Run run{s, model, counts, pscores, files, make_sinks(files),
                   (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0};
+    const int first = getc_unlocked(files.ftest);  // whether the input holds anything at all
+    if (first != EOF) ungetc(first, files.ftest);
+    int records = 0;
     if (s.threads <= 1) {
         Scratch scratch(run);
         Job j;
         for (int cnt = 1;; cnt++) {
             ReadResult r = read_record(run, j.next_item(), cnt);
             if (r == READ_END) break;
+            records++;
             j.used = 1;
             process_all(run, scratch, j);
             write_out(run.sinks, j);
@@ -593,6 +599,7 @@ int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model,
                 }
                 j.used++;
                 cnt++;
+                records++;
                 residues += it.rec.seqlen;
                 end = r == READ_LAST;
             }
@@ -601,6 +608,8 @@ int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model,
         pipeline.drain();
     }
     std::fputc('\n', stderr);
+    if (records == 0 && first != EOF)
+        std::fprintf(stderr, "velcorin2: warning: no records found in %s\n", stream_name(files.ftest));
     return 1;
 }
 
@@ -641,6 +650,56 @@ RunFiles::~RunFiles()
 {
     FILE **const all[] = {&ps, &fgin, &fpin, &ftest, &fout, &flog, &flog_seq, &regionfile};
     close_streams(all, 8, false);
+    if (!ps_scratch.empty()) unlink(ps_scratch.c_str());
+}
+
+void check_outputs(const RunSettings &s)
+{
+    struct Named {
+        const char *role;
+        const FileName *file;
+    };
+    const Named inputs[] = {{"GenFreq file", &s.genbnk}, {"PosFreq file", &s.cctb}, {"sequence input", &s.test},
+                            {"region file", (s.mode & MODE_VIEW) ? &s.regionfile : nullptr}};
+    const FileName plot{true, s.plot, ""};
+    const Named outputs[] = {{"table", &s.out}, {"coil log", &s.log}, {"per-sequence log", &s.log_seq},
+                             {"plot", (s.mode & MODE_VIEW) ? &plot : nullptr}};
+    const std::string std_out = "-";
+    auto refuse = [](const std::string &name, const std::string &why) {
+        fatal(ERR_OPEN, name + ": refused, " + why);
+    };
+    std::vector<std::pair<const Named *, FileId>> seen;  // outputs checked so far
+    for (const Named &o : outputs) {
+        if (!o.file || !o.file->given) continue;
+        const char *name = o.file->name.c_str();
+        FileId id{};
+        if (o.file->name == std_out) {
+            id.name = std_out;  // standard output, shared by nothing else
+        } else if (!file_identity(name, &id)) {
+            continue;
+        }
+        for (const Named &i : inputs) {
+            FileId in{};
+            if (i.file && i.file->given && id.name.empty() && file_identity(i.file->name.c_str(), &in) && in == id)
+                refuse(name, std::string("it is the same file as the ") + i.role + " " + i.file->name);
+        }
+        for (const auto &[other, other_id] : seen)
+            if (other_id == id)
+                refuse(name, std::string("the ") + other->role + " and the " + o.role + " would both be written there");
+        seen.emplace_back(&o, id);
+        if (!id.name.empty()) continue;
+        // An existing file that a run of the program never writes: a lost
+        // model or sequence file is worse than a refused run.
+        char head[64] = {};
+        if (FILE *peek = std::fopen(name, "rb")) {
+            size_t n = std::fread(head, 1, sizeof head - 1, peek);
+            std::fclose(peek);
+            head[n] = '\0';
+        }
+        if (head[0] == '>') refuse(name, "it holds sequences or registers (it starts with '>')");
+        if (!std::strncmp(head, "GenFreq ", 8) || !std::strncmp(head, "PosFreq ", 8))
+            refuse(name, std::string("it is a ") + std::string(head, 7) + " count file");
+    }
 }
 
 namespace {
@@ -677,6 +736,7 @@ int run(int argc, char **argv)
     f.fpin = open_named(s.cctb, "r", nullptr);
     f.ftest = open_named(s.test, "r", nullptr);
     if (s.mode & MODE_VIEW) f.regionfile = open_named(s.regionfile, "r", nullptr);
+    check_outputs(s);
     timestamp(stderr);
     auto counts_g = std::make_unique<GenFreq>();
     auto counts_p = std::make_unique<PosFreq>();
@@ -685,7 +745,7 @@ int run(int argc, char **argv)
     auto model = std::make_unique<PairModel>();
     build_pair_model(*model, *counts_g, (s.mode & MODE_LEAVEOUT) ? nullptr : counts_p.get(), s);
 
-    if (s.mode & MODE_VIEW) f.ps = sopen_nofollow(s.plot.c_str());
+    if (s.mode & MODE_VIEW) f.ps = sopen_replacing(s.plot.c_str(), f.ps_scratch);
     f.fout = open_named(s.out, "w", nullptr);
     f.flog = open_named(s.log, "w", stderr);
     f.flog_seq = open_named(s.log_seq, "w", stderr);
@@ -695,15 +755,17 @@ int run(int argc, char **argv)
     calcseq(s, f, *model, *counts_p, builtin_pscores());
     timestamp(stderr);
 
-    // The sequence input is closed too, so that a damaged compressed input
-    // (its zcat failed) is an error rather than a short run ended as done.
-    // The coil log is never closed; a write that failed must still not pass as done.
-    FILE *flog = f.flog;
-    const bool flog_alone = flog != f.fout && flog != f.flog_seq;
-    f.flog = nullptr;
-    FILE **const closing[] = {&f.ps, &f.fgin, &f.fpin, &f.ftest, &f.fout, &f.flog_seq, &f.regionfile};
+    // Every stream is closed and checked: a damaged compressed input (its
+    // zcat failed), a read error, or a write that failed (also one that a
+    // network file system reports only at the close) is an error rather than
+    // a run ended as done.
+    if (f.ps) {
+        FILE *ps = f.ps;
+        f.ps = nullptr;
+        sreplace(ps, f.ps_scratch, s.plot.c_str());
+    }
+    FILE **const closing[] = {&f.fgin, &f.fpin, &f.ftest, &f.fout, &f.flog_seq, &f.regionfile, &f.flog};
     close_streams(closing, 7, true);
-    if (flog_alone) check_output(flog);
     done();
     return 0;
 }
@@ -712,6 +774,7 @@ int run(int argc, char **argv)
 
 int velcorin2_main(int argc, char **argv)
 {
+    guard_standard_streams();
     try {
         return run(argc, argv);
     } catch (const Failure &e) {

@@ -5,6 +5,7 @@
 //   default_settings    the settings of a run before the configuration file
 //   parse_command_line  options, distance values and file words on top of the configuration
 //   check_settings      refuses settings that cannot run (usage)
+//   check_outputs       refuses outputs that would destroy an input or each other
 //   RunFiles            the open streams of a run
 //   calcseq             score and report every record, on one or more threads
 //   nondot_advance      next stretch of residues with given registers
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "output.h"
 #include "scscore.h"
@@ -34,12 +36,19 @@ void parse_command_line(int argc, char **argv, RunSettings &s);
 // functnum and the distances fit the tables.
 void check_settings(const RunSettings &s, int words_left);
 
+// check_outputs: error 3 naming the file and the reason for an output that
+// is the same file as an input, an existing file that holds sequences,
+// registers or counts, or a file two outputs would share (both logs on
+// standard error excepted).  Opens nothing for writing.
+void check_outputs(const RunSettings &s);
+
 // The streams of a run; the logs may be stderr and "-" names stdin/stdout.
 // Whatever is still open when the object dies (a failure on the way) is
 // closed without checks; a complete run closes them itself, checked.
 struct RunFiles {
     FILE *fgin = nullptr, *fpin = nullptr, *ftest = nullptr, *fout = nullptr, *flog = nullptr,
          *flog_seq = nullptr, *regionfile = nullptr, *ps = nullptr;
+    std::string ps_scratch;  // the plot is written here, then renamed over its name
     RunFiles() = default;
     RunFiles(const RunFiles &) = delete;
     RunFiles &operator=(const RunFiles &) = delete;

@@ -2,8 +2,8 @@
 //
 // Contents:
 //   1. Stream bookkeeping    popened_files, zcat children, names of output streams
-//   2. Opening               sopen, sopen_nofollow (home expansion, zcat, "|cmd")
-//   3. Closing               sclose, check_output
+//   2. Opening               sopen (home expansion, zcat, "|cmd"), sopen_replacing, sreplace, file_identity
+//   3. Closing               sclose, sclose_quiet, check_input, stream_name
 //   4. Alphabets             aaname, posname, aanum, numaa, numpos
 //   5. FASTA reader          getseq2, warn_truncated
 //   6. Count files           readgenfreq, readposfreq, ntohla, writegenfreq, writeposfreq
@@ -14,6 +14,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,21 +43,21 @@ namespace {
 // ---- 1. Stream bookkeeping ----------------------------------------------------
 // Everything is indexed by descriptor; 1024 slots cover every stream the
 // program holds.  A stream whose descriptor does not fit is refused when it
-// is opened, so no pipe or output stream ever goes untracked.
+// is opened, so no stream ever goes untracked.
 constexpr int MAXFD = 1024;
 constexpr const char *TOO_LONG = "file name too long for internal buffer";
 
-std::bitset<MAXFD> popened_files;      // streams that are pipes
-std::array<pid_t, MAXFD> zcat_child{};  // pid of the zcat behind a read pipe (0: a popen stream)
-std::array<std::string, MAXFD> zcat_name;  // the name a zcat stream was opened under
+std::bitset<MAXFD> popened_files;  // streams that are pipes
 
-// Output streams are checked at close under the name the caller gave; fp
-// guards against a slot left over from a stream closed behind our back.
-struct OutputSlot {
+// What sclose needs to know of a stream: fp guards against a slot left over
+// from a stream closed behind our back.
+struct Slot {
     FILE *fp = nullptr;
-    std::string name;
+    bool writing = false;
+    pid_t pids[2] = {0, 0};  // zcat (and the cat feeding it compressed standard input)
+    std::string name;        // as the caller gave it, for messages
 };
-std::array<OutputSlot, MAXFD> outputs;
+std::array<Slot, MAXFD> slots;
 
 // fatalf: fatal() with a printf-formatted message.
 [[noreturn]] __attribute__((format(printf, 2, 3))) void fatalf(int code, const char *fmt, ...)
@@ -82,27 +83,22 @@ int wait_child(pid_t pid)
     return status;
 }
 
-// Records a freshly opened stream: `outname` non-null for a stream opened
-// for writing, `pipe` for a pipe, `pid` for a zcat child.
-void track(FILE *fp, const char *outname, bool pipe, pid_t pid, const char *errname)
+// Records a freshly opened stream under the name the caller gave.
+void track(FILE *fp, const char *name, bool writing, bool pipe, pid_t zcat = 0, pid_t feeder = 0)
 {
     int fd = fileno(fp);
     if (fd < 0 || fd >= MAXFD) {
-        if (pid > 0) {
-            std::fclose(fp);
-            wait_child(pid);
-        } else if (pipe) {
+        if (pipe && !zcat) {
             pclose(fp);
         } else {
             std::fclose(fp);
+            for (pid_t p : {zcat, feeder})
+                if (p > 0) wait_child(p);
         }
-        fatal(ERR_OPEN, errname);
+        fatal(ERR_OPEN, name);
     }
-    popened_files.set(fd, pipe);
-    zcat_child[fd] = pid;
-    zcat_name[fd] = pid > 0 ? errname : "";
-    outputs[fd].fp = outname ? fp : nullptr;
-    outputs[fd].name = outname ? outname : "";
+    popened_files.set(size_t(fd), pipe);
+    slots[size_t(fd)] = Slot{fp, writing, {zcat, feeder}, name};
 }
 
 // ---- 2. Opening -----------------------------------------------------------------
@@ -143,37 +139,68 @@ bool ends_with(const char *s, const char *suffix)
     return n >= k && std::strcmp(s + n - k, suffix) == 0;
 }
 
-// Starts zcat on `file` without a shell, so no character of a name has any
-// meaning beyond the name itself; its stdout becomes the returned stream.
-FILE *open_zcat(const char *file, const char *errname)
+// Whether two bytes start gzip or compress data.
+bool compressed_magic(const unsigned char *b, ssize_t n)
+{
+    return n == 2 && b[0] == 0x1f && (b[1] == 0x8b || b[1] == 0x9d);
+}
+
+// spawn: starts `argv` without a shell (so no character of a name has any
+// meaning beyond the name itself) with `in` as its stdin (-1: inherited) and
+// `out` as its stdout; 0 when it cannot be started.
+pid_t spawn(char *const argv[], int in, int out)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : 0;
+}
+
+// open_zcat: a stream of the decompressed contents of `file` (null: of
+// standard input, whose first two bytes, `magic`, were already read) through
+// zcat; the stream is tracked under `name`.
+FILE *open_zcat(const char *file, const char *name, const unsigned char *magic = nullptr)
 {
     // "zcat " + name + ".gz" fits: read-mode names are at most 240 characters.
     char arg[256];
-    const char *prefix = file[0] == '-' ? "./" : "";  // not an option to zcat
-    if (std::snprintf(arg, sizeof arg, "%s%s", prefix, file) >= int(sizeof arg))
-        fatal(ERR_OPEN, TOO_LONG);
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) fatal(ERR_OPEN, errname);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    const char *prefix = file && file[0] == '-' ? "./" : "";  // not an option to zcat
+    if (file && std::snprintf(arg, sizeof arg, "%s%s", prefix, file) >= int(sizeof arg)) fatal(ERR_OPEN, TOO_LONG);
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) fatal(ERR_OPEN, name);
+    int in = -1;
+    pid_t feeder = 0;
+    if (!file) {
+        // The two bytes already read go first into zcat's input, then cat
+        // passes on the rest of standard input.
+        int feed[2];
+        if (pipe2(feed, O_CLOEXEC) != 0 || write(feed[1], magic, 2) != 2) fatal(ERR_OPEN, name);
+        char cat[] = "cat";
+        char *cargv[] = {cat, nullptr};
+        feeder = spawn(cargv, -1, feed[1]);
+        close(feed[1]);
+        if (!feeder) {
+            close(feed[0]);
+            fatal(ERR_OPEN, name);
+        }
+        in = feed[0];
+    }
     char zcat[] = "zcat";
-    char *argv[] = {zcat, arg, nullptr};
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, zcat, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
-        fatal(ERR_OPEN, errname);
-    }
-    FILE *fp = fdopen(fds[0], "r");
+    char *argv[] = {zcat, file ? arg : nullptr, nullptr};
+    pid_t pid = spawn(argv, in, out[1]);
+    close(out[1]);
+    if (in >= 0) close(in);
+    FILE *fp = pid ? fdopen(out[0], "r") : nullptr;
     if (!fp) {
-        close(fds[0]);
-        wait_child(pid);
-        fatal(ERR_OPEN, errname);
+        close(out[0]);
+        for (pid_t p : {pid, feeder})
+            if (p > 0) wait_child(p);
+        fatal(ERR_OPEN, name);
     }
-    track(fp, nullptr, true, pid, errname);
+    track(fp, name, false, true, pid, feeder);
     return fp;
 }
 
@@ -182,31 +209,56 @@ FILE *open_command(const char *given)
     // "e": the pipe is not inherited by later children (zcat, other commands).
     FILE *fp = popen(given + 1, "we");
     if (!fp) fatal(ERR_OPEN, given);
-    track(fp, given, true, 0, given);
+    track(fp, given, true, true);
     return fp;
 }
 
-FILE *open_for_reading(const char *name)
+// open_stdin: standard input; compressed data (by its first two bytes) is
+// read through zcat, anything else as it stands.
+FILE *open_stdin(const char *name)
+{
+    unsigned char b[2];
+    ssize_t n = 0;
+    for (ssize_t r; n < 2 && (r = read(STDIN_FILENO, b + n, size_t(2 - n))) != 0; n += r > 0 ? r : 0)
+        if (r < 0 && errno != EINTR) break;
+    if (compressed_magic(b, n)) return open_zcat(nullptr, name, b);
+    // Not compressed: the bytes go back in front of the stream.
+    for (ssize_t i = n; i-- > 0;) ungetc(b[i], stdin);
+    track(stdin, name, false, false);
+    return stdin;
+}
+
+FILE *open_for_reading(const char *name, const char *given)
 {
     if (std::strlen(name) > 240) fatal(ERR_OPEN, TOO_LONG);
-    if (ends_with(name, ".Z") || ends_with(name, ".gz")) return open_zcat(name, name);
+    if (ends_with(name, ".Z") || ends_with(name, ".gz")) {
+        // A missing file is an error now, not a zcat that fails later.
+        if (access(name, F_OK) != 0) fatal(ERR_OPEN, given);
+        return open_zcat(name, given);
+    }
     if (access(name, F_OK) == 0) {
         int fd = open(name, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) fatalf(ERR_OPEN, "cannot open %s\n", name);
+        if (fd < 0) fatalf(ERR_OPEN, "cannot open %s: %s\n", name, std::strerror(errno));
+        unsigned char b[2];
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && compressed_magic(b, pread(fd, b, 2, 0))) {
+            close(fd);
+            return open_zcat(name, given);
+        }
         FILE *fp = fdopen(fd, "r");
         if (!fp) {
             close(fd);
-            fatal(ERR_OPEN, name);
+            fatal(ERR_OPEN, given);
         }
-        track(fp, nullptr, false, 0, name);
+        track(fp, given, false, false);
         return fp;
     }
     for (const char *suffix : {".Z", ".gz"}) {
         char packed[256];
         std::snprintf(packed, sizeof packed, "%s%s", name, suffix);
-        if (access(packed, F_OK) == 0) return open_zcat(packed, name);
+        if (access(packed, F_OK) == 0) return open_zcat(packed, given);
     }
-    fatal(ERR_OPEN, name);
+    fatal(ERR_OPEN, given);
 }
 
 // `flags` is what a failure reports; `extra` adds flags that do not change
@@ -214,13 +266,13 @@ FILE *open_for_reading(const char *name)
 FILE *open_for_writing(const char *given, const char *name, const char *ops, int flags, int extra)
 {
     int fd = open(name, flags | extra | O_CLOEXEC, 0600);
-    if (fd < 0) fatalf(ERR_OPEN, ": cannot open %s as %s, %d\n", name, ops, flags);
+    if (fd < 0) fatalf(ERR_OPEN, ": cannot open %s as %s, %d: %s\n", name, ops, flags, std::strerror(errno));
     FILE *fp = fdopen(fd, ops);
     if (!fp) {
         close(fd);
         fatal(ERR_OPEN, name);
     }
-    track(fp, given, false, 0, name);
+    track(fp, given, true, false);
     return fp;
 }
 
@@ -231,12 +283,9 @@ FILE *sopen(const char *name, const char *ops)
     if (!name) return nullptr;
     const char *given = name;
     if (std::strcmp(name, "-") == 0) {
-        if (std::strcmp(ops, "r") == 0) {
-            track(stdin, nullptr, false, 0, name);
-            return stdin;
-        }
+        if (std::strcmp(ops, "r") == 0) return open_stdin(name);
         if (std::strcmp(ops, "w") == 0) {
-            track(stdout, name, false, 0, name);
+            track(stdout, name, true, false);
             return stdout;
         }
         fatal(ERR_OPEN, name);
@@ -256,82 +305,159 @@ FILE *sopen(const char *name, const char *ops)
     else
         fatalf(ERR_OPEN, ": invalid file mode %s for %s", ops, name);
 
-    if (flags == O_RDONLY) return open_for_reading(name);
+    if (flags == O_RDONLY) return open_for_reading(name, given);
     return open_for_writing(given, name, ops, flags, 0);
 }
 
-FILE *sopen_nofollow(const char *name)
+FILE *sopen_replacing(const char *name, std::string &scratch)
 {
-    return open_for_writing(name, name, "w", O_WRONLY | O_CREAT | O_TRUNC, O_NOFOLLOW);
+    // The beginning of the message is the one of any output that cannot be opened.
+    auto refuse = [name](const char *why) {
+        fatalf(ERR_OPEN, ": cannot open %s as w, %d: %s\n", name, O_WRONLY | O_CREAT | O_TRUNC, why);
+    };
+    struct stat st;
+    if (lstat(name, &st) == 0) {
+        if (S_ISLNK(st.st_mode)) refuse(std::strerror(ELOOP));
+        if (!S_ISREG(st.st_mode)) refuse("not a regular file");
+        // In a sticky directory (/tmp) another user's file cannot be replaced:
+        // say so now, before any output is touched, not when the plot is done.
+        const char *slash = std::strrchr(name, '/');
+        const std::string dir = !slash ? std::string(".") : std::string(name, slash == name ? 1 : size_t(slash - name));
+        struct stat ds;
+        if (st.st_uid != geteuid() && geteuid() != 0 && stat(dir.c_str(), &ds) == 0 && (ds.st_mode & S_ISVTX) &&
+            ds.st_uid != geteuid())
+            refuse("another user's file in a shared directory (choose another file with --plot)");
+    }
+    scratch = std::string(name) + ".XXXXXX";
+    int fd = mkostemp(scratch.data(), O_CLOEXEC);
+    if (fd < 0) {
+        scratch.clear();
+        refuse(std::strerror(errno));
+    }
+    FILE *fp = fdopen(fd, "w");
+    if (!fp) {
+        close(fd);
+        unlink(scratch.c_str());
+        scratch.clear();
+        fatal(ERR_OPEN, name);
+    }
+    track(fp, name, true, false);
+    return fp;
+}
+
+void sreplace(FILE *fl, std::string &scratch, const char *name)
+{
+    std::string from = std::move(scratch);
+    scratch.clear();
+    try {
+        sclose(fl);
+    } catch (...) {
+        unlink(from.c_str());
+        throw;
+    }
+    if (std::rename(from.c_str(), name) != 0) {
+        int e = errno;
+        unlink(from.c_str());
+        fatalf(ERR_WRITE, "%s: the finished file could not take this name: %s", name, std::strerror(e));
+    }
+}
+
+bool file_identity(const char *name, FileId *id)
+{
+    if (std::strcmp(name, "-") == 0 || name[0] == '|') return false;
+    if (name[0] == '~') name = expand_home(name);
+    struct stat st;
+    if (stat(name, &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return false;
+        *id = FileId{st.st_dev, st.st_ino, ""};
+        return true;
+    }
+    // Not there yet: the directory it would be made in, and its name there.
+    const char *slash = std::strrchr(name, '/');
+    const std::string dir = !slash ? std::string(".") : std::string(name, slash == name ? 1 : size_t(slash - name));
+    if (stat(dir.c_str(), &st) != 0) return false;
+    *id = FileId{st.st_dev, st.st_ino, slash ? slash + 1 : name};
+    return true;
 }
 
 // ---- 3. Closing -------------------------------------------------------------------
+
+const char *stream_name(FILE *fl)
+{
+    int fd = fl ? fileno(fl) : -1;
+    return fd >= 0 && fd < MAXFD && slots[size_t(fd)].fp == fl ? slots[size_t(fd)].name.c_str() : "";
+}
+
+void check_input(FILE *fl)
+{
+    if (fl && std::ferror(fl)) fatal(ERR_READ, stream_name(fl));
+}
 
 void sclose(FILE *fl)
 {
     if (!fl) return;
     int fd = fileno(fl);
-    bool known = fd >= 0 && fd < MAXFD;
-    std::string name;
-    bool checked = known && outputs[fd].fp == fl;
-    if (checked) {
-        name = std::move(outputs[fd].name);
-        outputs[fd] = OutputSlot{};
+    Slot slot;
+    if (fd >= 0 && fd < MAXFD && slots[size_t(fd)].fp == fl) {
+        slot = std::move(slots[size_t(fd)]);
+        slots[size_t(fd)] = Slot{};
     }
-    bool failed = checked && (std::fflush(fl) != 0 || std::ferror(fl));
-    if (known && popened_files.test(fd)) {
-        popened_files.reset(fd);
-        pid_t pid = zcat_child[fd];
-        zcat_child[fd] = 0;
-        if (pid > 0) {
-            // An input read to its end must have been decompressed whole: a
-            // zcat that failed (a damaged file) left it short, not complete.
-            // One that was stopped early by the close is no failure.
-            bool at_end = std::feof(fl) != 0;
-            std::string zname = std::move(zcat_name[fd]);
-            std::fclose(fl);
-            int status = wait_child(pid);
-            if (at_end && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) fatal(ERR_READ, zname.c_str());
-        } else if (pclose(fl) == -1) {
-            failed = true;  // the command's own exit status does not count
+    const bool pipe = fd >= 0 && fd < MAXFD && popened_files.test(size_t(fd));
+    if (pipe) popened_files.reset(size_t(fd));
+    const bool standard = fl == stdin || fl == stdout || fl == stderr;
+
+    if (slot.writing) {
+        bool failed = std::fflush(fl) != 0 || std::ferror(fl);
+        if (pipe) {
+            // A command that failed (gzip on a full disk) or was killed lost
+            // the output; one ended by SIGPIPE stopped reading early on purpose.
+            int status = pclose(fl);
+            failed |= status == -1 || (WIFEXITED(status) && WEXITSTATUS(status) != 0) ||
+                      (WIFSIGNALED(status) && WTERMSIG(status) != SIGPIPE);
+        } else if (!standard) {
+            failed |= std::fclose(fl) != 0;
         }
-    } else if (std::fclose(fl) != 0) {
-        failed = true;
+        if (failed) fatal(ERR_WRITE, slot.name);
+        return;
     }
-    if (checked && failed) fatal(ERR_WRITE, name.c_str());
+    // An input: a read error is never the end of the input.  An input read to
+    // its end must have been decompressed whole: a zcat that failed (a
+    // damaged file) left it short, not complete.  One that was stopped early
+    // by the close is no failure.
+    const bool at_end = std::feof(fl) != 0, read_error = std::ferror(fl) != 0;
+    if (!standard) std::fclose(fl);
+    int status = 0;
+    if (slot.pids[0] > 0) status = wait_child(slot.pids[0]);
+    if (slot.pids[1] > 0) wait_child(slot.pids[1]);
+    if (read_error || (slot.pids[0] > 0 && at_end && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)))
+        fatal(ERR_READ, slot.name);
 }
 
 void sclose_quiet(FILE *fl)
 {
     if (!fl) return;
     int fd = fileno(fl);
-    if (fd >= 0 && fd < MAXFD) {
-        outputs[fd] = OutputSlot{};
-        zcat_name[fd].clear();
-        if (popened_files.test(fd)) {
-            popened_files.reset(fd);
-            pid_t pid = zcat_child[fd];
-            zcat_child[fd] = 0;
-            if (pid > 0) {
-                std::fclose(fl);
-                kill(pid, SIGTERM);
-                wait_child(pid);
-            } else {
-                pclose(fl);
-            }
+    Slot slot;
+    if (fd >= 0 && fd < MAXFD && slots[size_t(fd)].fp == fl) {
+        slot = std::move(slots[size_t(fd)]);
+        slots[size_t(fd)] = Slot{};
+    }
+    if (fd >= 0 && fd < MAXFD && popened_files.test(size_t(fd))) {
+        popened_files.reset(size_t(fd));
+        if (!slot.pids[0]) {
+            pclose(fl);
             return;
         }
     }
-    if (fl != stdin && fl != stdout && fl != stderr) std::fclose(fl);
-}
-
-void check_output(FILE *fl)
-{
-    if (!fl) return;
-    std::fflush(fl);
-    int fd = fileno(fl);
-    if (fd < 0 || fd >= MAXFD || outputs[fd].fp != fl) return;
-    if (std::ferror(fl)) fatal(ERR_WRITE, outputs[fd].name.c_str());
+    if (fl == stdin || fl == stdout || fl == stderr)
+        std::fflush(fl);
+    else
+        std::fclose(fl);
+    for (pid_t p : slot.pids) {
+        if (p <= 0) continue;
+        kill(p, SIGTERM);
+        wait_child(p);
+    }
 }
 
 // ---- 4. Alphabets -----------------------------------------------------------------
@@ -365,7 +491,9 @@ constexpr std::array<int8_t, 256> make_fasta_class()
         t[(unsigned char)letters[i]] = int8_t(i);
         t[(unsigned char)letters[i] + ('a' - 'A')] = int8_t(i);
     }
-    for (char c : {'X', 'B', 'U', 'Z'}) t[(unsigned char)c] = t[(unsigned char)c + ('a' - 'A')] = 20;
+    // Unknown residues; O (pyrrolysine) and J (leucine or isoleucine) are
+    // letters UniProt uses, read like X rather than ending the run.
+    for (char c : {'X', 'B', 'U', 'Z', 'O', 'J'}) t[(unsigned char)c] = t[(unsigned char)c + ('a' - 'A')] = 20;
     for (char c : {'\t', '\n', '\r', ' ', '(', ')', ',', '.', '/', '='}) t[(unsigned char)c] = CH_SKIP;
     t['*'] = CH_END;
     return t;
@@ -401,13 +529,21 @@ void read_header(FILE *fl, Sequence &sequence)
     int n = 0;
     while ((c = getc_unlocked(fl)) != EOF && c != ' ' && c != '\t' && c != '\n')
         if (n < NAMELEN - 1) sequence.code[n++] = char(c);
+    // A carriage return before the line end is part of a CR-LF line end.
+    if (c != ' ' && c != '\t' && n > 0 && sequence.code[n - 1] == '\r') n--;
     sequence.code[n] = '\0';
     if (c == EOF || c == '\n') return;
     do c = getc_unlocked(fl);
     while (c == ' ' || c == '\t');
     n = 0;
-    for (; c != EOF && c != '\n'; c = getc_unlocked(fl))
-        if (n < NAMELEN - 1) sequence.title[n++] = char(c);
+    bool cut = false;
+    for (; c != EOF && c != '\n'; c = getc_unlocked(fl)) {
+        if (n < NAMELEN - 1)
+            sequence.title[n++] = char(c);
+        else
+            cut = c != '\r';
+    }
+    if (!cut && n > 0 && sequence.title[n - 1] == '\r') n--;
     sequence.title[n] = '\0';
 }
 
@@ -540,6 +676,24 @@ void ntohla(int32_t *arr, int size)
     }
 }
 
+namespace {
+
+// check_counts: every count file velcorin2-counts writes holds no negative
+// count, totals that are the sums of the counts they total, and nothing
+// after its tables.  A file that breaks any of these is damaged (a flipped
+// bit, a wrong file appended) and would give scores that look valid.
+void check_counts(FILE *fl, const char *what, bool negative, bool sums_differ)
+{
+    const char *why = negative      ? ": a negative count"
+                      : sums_differ ? ": a total is not the sum of its counts"
+                      : getc_unlocked(fl) != EOF ? ": bytes after the last table"
+                                                 : nullptr;
+    if (!why && std::ferror(fl)) why = "";
+    if (why) fatal(ERR_READ, std::string(what) + why);
+}
+
+}  // namespace
+
 void readgenfreq(FILE *fl, GenFreq &g)
 {
     read_magic(fl, GENFREQ_MAGIC, GENFREQ_FILE);
@@ -547,6 +701,24 @@ void readgenfreq(FILE *fl, GenFreq &g)
     read_table(fl, g.freqs, NAA, GENFREQ_FILE);
     read_table(fl, g.totalp, NREG, GENFREQ_FILE);
     read_table(fl, &g.freqp[0][0][0], NAA * NAA * NREG, GENFREQ_FILE);
+    bool negative = g.totals < 0, differ = false;
+    int64_t sum = 0;
+    for (int x = 0; x < NAA; x++) {
+        negative |= g.freqs[x] < 0;
+        sum += g.freqs[x];
+    }
+    differ |= sum != g.totals;
+    for (int d = 0; d < NREG; d++) {
+        int64_t pairs = 0;
+        for (int x = 0; x < NAA; x++)
+            for (int y = 0; y < NAA; y++) {
+                negative |= g.freqp[x][y][d] < 0;
+                pairs += g.freqp[x][y][d];
+            }
+        negative |= g.totalp[d] < 0;
+        differ |= pairs != g.totalp[d];
+    }
+    check_counts(fl, GENFREQ_FILE, negative, differ);
 }
 
 void readposfreq(FILE *fl, PosFreq &p)
@@ -556,6 +728,27 @@ void readposfreq(FILE *fl, PosFreq &p)
     read_table(fl, &p.freqs[0][0], NAA * NREG, POSFREQ_FILE);
     read_table(fl, &p.totalp[0][0], NREG * NREG, POSFREQ_FILE);
     read_table(fl, &p.freqp[0][0][0][0], NAA * NAA * NREG * NREG, POSFREQ_FILE);
+    bool negative = false, differ = false;
+    for (int r = 0; r < NREG; r++) {
+        int64_t sum = 0;
+        for (int x = 0; x < NAA; x++) {
+            negative |= p.freqs[x][r] < 0;
+            sum += p.freqs[x][r];
+        }
+        negative |= p.totals[r] < 0;
+        differ |= sum != p.totals[r];
+        for (int q = 0; q < NREG; q++) {
+            int64_t pairs = 0;
+            for (int x = 0; x < NAA; x++)
+                for (int y = 0; y < NAA; y++) {
+                    negative |= p.freqp[x][y][r][q] < 0;
+                    pairs += p.freqp[x][y][r][q];
+                }
+            negative |= p.totalp[r][q] < 0;
+            differ |= pairs != p.totalp[r][q];
+        }
+    }
+    check_counts(fl, POSFREQ_FILE, negative, differ);
 }
 
 int writegenfreq(FILE *fl, const GenFreq &g)

@@ -2,9 +2,10 @@
 //
 // Contents:
 //   sopen, sclose           open/close by name ("-", "~", ".Z"/".gz" via zcat, "|cmd")
-//   sopen_nofollow          create a fixed-path file for writing, never through a symlink
+//   sopen_replacing, sreplace  write a file beside its name, then rename it over
+//   file_identity           device and inode of a file name
 //   sclose_quiet            close without checks, on a path that is already failing
-//   check_output            flush an output stream and stop on a write error
+//   check_input, stream_name  a read error mid-run; the name of a stream
 //   aanum, numaa, numpos    letter <-> residue/register numbers
 //   getseq2                 one FASTA record into a Sequence
 //   warn_truncated          the warning for a record cut to the length limit
@@ -13,40 +14,71 @@
 //   read_region             the next region record of a sequence (plot)
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "velcorin2.h"
 
 // sopen: opens `name` with mode `ops` ("r", "w", "r+" or "a"); a null name
 // gives null.  "-" is stdin ("r") or stdout ("w"); "~/path", "~" and
 // "~user/path" name home directories; "|cmd" in mode "w" writes into a shell
-// command; in mode "r" a name ending in ".Z" or ".gz" is read through zcat
-// (started without a shell), and a missing plain file falls back to its
-// ".Z", then ".gz" form.  Created files get permissions 0600.
-// Every failure throws error 3; a given name never yields null.
+// command; in mode "r" a name ending in ".Z" or ".gz", and any input whose
+// first bytes are gzip or compress data, is read through zcat (started
+// without a shell), and a missing plain file falls back to its ".Z", then
+// ".gz" form.  Created files get permissions 0600.  Every failure throws
+// error 3 (with the system's reason where there is one); a given name never
+// yields null.
 FILE *sopen(const char *name, const char *ops);
 
-// sopen_nofollow: like sopen(name, "w") for a plain path, but refuses to
-// follow a symbolic link at `name` (error 3, the message of a failed "w").
-FILE *sopen_nofollow(const char *name);
+// sopen_replacing: for writing a file that takes the plain path `name` only
+// once it is complete: a new private file (0600, created exclusively) beside
+// it, whose name goes to `scratch`.  Nothing at `name` is ever opened, so a
+// FIFO, a device, another user's file or a hard link there is never written
+// into, and concurrent runs each leave a whole file (the last one wins).  A
+// symbolic link or anything but a regular file at `name`, or another user's
+// file in a sticky directory, is refused: error 3 with the message of a
+// failed "w" open and the reason.
+FILE *sopen_replacing(const char *name, std::string &scratch);
+
+// sreplace: closes `fl` (checked like sclose) and renames `scratch` over
+// `name`; a rename that is refused is error 4.  The scratch file never
+// stays behind; `scratch` is cleared.
+void sreplace(FILE *fl, std::string &scratch, const char *name);
+
+// FileId: the identity of a file: device and inode of an existing regular
+// file, or those of the directory a new file would be made in and its name.
+struct FileId {
+    dev_t dev;
+    ino_t ino;
+    std::string name;
+    bool operator==(const FileId &) const = default;
+};
+// file_identity: the FileId of a file name as sopen reads it ("~" expanded);
+// false for "-", "|command", and names of anything but a regular file.
+bool file_identity(const char *name, FileId *id);
 
 // sclose: closes a stream from sopen (pipes are closed and their command
-// waited for).  A stream opened for writing that has a write error or fails
-// to close stops the run with error 4 and the name it was opened under.  A
-// compressed input that was read to its end while its zcat failed (a
-// damaged file) is error 5 with its name.
-// A null stream is ignored.
+// waited for; standard streams are flushed, not closed).  An output with a
+// write error, a failed close, or a command that exited non-zero or was
+// killed (but for SIGPIPE) is error 4 with the name it was opened under.
+// An input with a read error, or a compressed input read to its end while
+// its zcat failed (a damaged file), is error 5 with its name.  A null
+// stream is ignored.
 void sclose(FILE *fl);
 
 // sclose_quiet: closes a stream from sopen on a path that is already
 // failing: nothing is checked or reported, a zcat behind it is stopped and
-// waited for.  Standard streams are left open.  A null stream is ignored.
+// waited for.  Standard streams are only flushed.  A null stream is ignored.
 void sclose_quiet(FILE *fl);
 
-// check_output: flushes `fl`; if it was opened for writing by sopen and has
-// failed, stops with error 4 and its name.  Streams sopen did not open pass.
-void check_output(FILE *fl);
+// check_input: error 5 with the stream's name if reading it failed.
+void check_input(FILE *fl);
+
+// stream_name: the name a stream from sopen was opened under ("" if none).
+const char *stream_name(FILE *fl);
 
 int8_t aanum(int8_t ch);   // letter (any case) -> 0..21, or -1
 int8_t numaa(int8_t ch);   // residue number -> letter, NUL outside 0..21
@@ -67,8 +99,9 @@ int32_t getseq2(FILE *fl, Sequence &sequence, int32_t max_length);
 void warn_truncated(Sequence &sequence, int32_t max_length);
 
 // Count files, in the file's order.  A wrong header line is error 6, a
-// table cut short error 5 (message "<GenFreq> file" / "<PosFreq> file").
-// Bytes after the tables are ignored.
+// table cut short error 5 (message "<GenFreq> file" / "<PosFreq> file");
+// so is a negative count, a total that is not the sum of the counts it
+// totals, or anything after the last table (the message says which).
 void readgenfreq(FILE *fl, GenFreq &g);
 void readposfreq(FILE *fl, PosFreq &p);
 // ntohla: converts `size` values in place from big-endian to host order.

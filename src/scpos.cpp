@@ -14,14 +14,21 @@
 
 namespace {
 
-// read_line: the rest of the current line into `buf`, newline dropped; a
-// line longer than the buffer keeps its first NAMELEN-1 characters and the
-// rest is consumed.  False when the input ends before the newline.
+// read_line: the rest of the current line into `buf`, newline (and a
+// carriage return before it) dropped; a line longer than the buffer keeps
+// its first NAMELEN-1 characters and the rest is consumed.  False when the
+// input ends before the newline.
 bool read_line(FILE *fl, char *buf)
 {
     int n = 0, c;
-    while ((c = getc_unlocked(fl)) != EOF && c != '\n')
-        if (n < NAMELEN - 1) buf[n++] = char(c);
+    bool cut = false;
+    while ((c = getc_unlocked(fl)) != EOF && c != '\n') {
+        if (n < NAMELEN - 1)
+            buf[n++] = char(c);
+        else
+            cut = c != '\r';
+    }
+    if (!cut && n > 0 && buf[n - 1] == '\r') n--;  // a CR-LF line end
     buf[n] = '\0';
     return c != EOF;
 }
@@ -62,7 +69,10 @@ int32_t getpos(FILE *fl, Sequence &sequence, int32_t max_length)
     if (c == EOF) return POS_END;
     sequence.seqlen = 0;
     sequence.title[0] = '\0';
-    if (!read_line(fl, sequence.code) || !read_line(fl, sequence.title)) return POS_INCOMPLETE;
+    if (!read_line(fl, sequence.code) || !read_line(fl, sequence.title)) {
+        sequence.warnings += "erroneous .pos file!\n";
+        return POS_INCOMPLETE;
+    }
 
     // Counts run on past the limit so that the mismatch check below compares
     // the parts as written, not as stored.
@@ -110,7 +120,9 @@ int32_t getpos(FILE *fl, Sequence &sequence, int32_t max_length)
     grow(sequence.reg, sequence.seqlen);
     for (int64_t k = nreg; k < sequence.seqlen; k++) sequence.reg[size_t(k)] = NOREG;
 
-    if (bad_letter || nreg != nres) sequence.warnings += "erroneous .pos file!\n";
+    // A record cut short by the end of the input is malformed too, even when
+    // its parts happen to have as many entries.
+    if (bad_letter || nreg != nres || c != '*') sequence.warnings += "erroneous .pos file!\n";
     return c == '*' ? POS_RECORD : POS_INCOMPLETE;
 }
 

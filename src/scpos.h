@@ -22,11 +22,11 @@ inline constexpr int32_t POS_INCOMPLETE = 2;  // the input ended inside a record
 // (a..g as 0..6, "." as NOREG; h..z as NOREG with a warning).  code and title
 // keep at most NAMELEN-1 characters; residues and registers past max_length
 // (0: no limit) are read but not stored, with a truncation warning.
-// Residues without a register entry get NOREG.  Differing entry counts (or
-// h..z) add "erroneous .pos file!\n" to the warnings once.  Returns
-// POS_RECORD, POS_END, or POS_INCOMPLETE when the input ends inside the
-// code or title line or before the register part's "*" (the record is then
-// filled as far as it was read).
+// Residues without a register entry get NOREG.  Differing entry counts, h..z,
+// or a record cut short add "erroneous .pos file!\n" to the warnings once.
+// Returns POS_RECORD, POS_END, or POS_INCOMPLETE when the input ends inside
+// the code or title line or before the register part's "*" (the record is
+// then filled as far as it was read).
 int32_t getpos(FILE *fl, Sequence &sequence, int32_t max_length);
 
 // add_seq2: adds `bias` to every PosFreq count the record contributes: for

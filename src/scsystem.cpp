@@ -10,6 +10,10 @@
 // one place.
 #include "scsystem.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 
 namespace {
@@ -52,6 +56,18 @@ int report(const Failure &f)
     std::fwrite(f.text.data(), 1, f.text.size(), to);
     std::fflush(to);
     return f.status;
+}
+
+void guard_standard_streams()
+{
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (got >= 0 && got != fd) {  // the lowest free descriptor is fd itself
+            dup2(got, fd);
+            close(got);
+        }
+    }
 }
 
 void timestamp(FILE *flog)

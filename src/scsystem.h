@@ -6,6 +6,7 @@
 //   usage          the usage text, status 255
 //   fail           any other fatal message with its own status
 //   report         prints a Failure where it belongs and gives its status
+//   guard_standard_streams  descriptors 0-2 never left closed
 //   timestamp      the current local time and an empty line
 //   done           "Done.\n" on stderr
 //
@@ -49,6 +50,11 @@ int error(int errcode, const char *msg);
 
 // report: writes the failure's text to its stream and returns its status.
 int report(const Failure &f);
+
+// guard_standard_streams: opens /dev/null on any of descriptors 0, 1 and 2
+// that is closed, so that no file the program opens takes their place (a
+// table on descriptor 2 would receive the time stamps).
+void guard_standard_streams();
 
 // timestamp: writes ctime() of now with "%s\n" (the time line, then an empty line).
 void timestamp(FILE *flog);

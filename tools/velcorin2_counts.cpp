@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -150,10 +151,10 @@ long count_posfreq(const char *input, PosFreq &t)
     Sequence s;
     long n = 0;
     for (int32_t r; (r = getpos(in.fl, s, MAXSEQ)) != POS_END;) {
-        print_warnings(s);
         if (r == POS_INCOMPLETE)
             die(std::string(input) + ": record " + std::to_string(n + 1) +
                 " is incomplete (the input ends before the '*' that closes its register part)");
+        print_warnings(s);
         if (!add_posrecord(t, s)) die_overflow(input, s.code);
         n++;
     }
@@ -175,9 +176,21 @@ bool exists(const std::string &name)
     return lstat(name.c_str(), &st) == 0;
 }
 
+// The scratch file of a run, removed when SIGINT or SIGTERM ends it.
+char interrupted_scratch[4096];
+
+void remove_scratch_and_die(int sig)
+{
+    if (interrupted_scratch[0]) unlink(interrupted_scratch);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
 // open_output: the counts go to a scratch file in the output's directory and
 // only a complete file takes the output's name, so an error midway never
-// leaves a truncated model behind (or destroys the old one).
+// leaves a truncated model behind (or destroys the old one).  Only a
+// regular file or a new name is ever replaced: a device or FIFO named by -o
+// must not become a plain file.
 Output open_output(const std::string &name)
 {
     Output o;
@@ -186,9 +199,15 @@ Output open_output(const std::string &name)
         o.fl = stdout;
         return o;
     }
+    struct stat st;
+    if (lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) die(name + " is not a regular file; refused");
     o.scratch = name + ".XXXXXX";
+    if (o.scratch.size() >= sizeof interrupted_scratch) die(name + ": file name too long");
     int fd = mkstemp(o.scratch.data());
     if (fd < 0) die(name + ": cannot create a file there: " + std::strerror(errno));
+    std::memcpy(interrupted_scratch, o.scratch.c_str(), o.scratch.size() + 1);
+    std::signal(SIGINT, remove_scratch_and_die);
+    std::signal(SIGTERM, remove_scratch_and_die);
     // mkstemp makes 0600; a model file is for everyone the umask allows.
     mode_t mask = umask(0);
     umask(mask);
@@ -213,6 +232,7 @@ void commit_output(Output &o, bool force, int write_status)
     ok = std::fclose(o.fl) == 0 && ok;
     if (!ok) {
         unlink(o.scratch.c_str());
+        interrupted_scratch[0] = '\0';
         fatal(ERR_WRITE, o.name.c_str());
     }
     int rc;
@@ -222,6 +242,7 @@ void commit_output(Output &o, bool force, int write_status)
         rc = link(o.scratch.c_str(), o.name.c_str());
         if (rc == 0) unlink(o.scratch.c_str());
     }
+    interrupted_scratch[0] = '\0';  // renamed, or removed just below
     if (rc != 0) {
         int e = errno;
         unlink(o.scratch.c_str());
@@ -296,6 +317,7 @@ int counts_run(int argc, char **argv)
 
 int counts_main(int argc, char **argv)
 {
+    guard_standard_streams();
     try {
         return counts_run(argc, argv);
     } catch (const Failure &e) {
