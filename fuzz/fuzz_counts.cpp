@@ -1,17 +1,17 @@
 // fuzz_counts: the two count-file readers and the probability tables.
 //
-// Input: one flags byte, then either the raw bytes of a GenFreq file
-// followed by a PosFreq file (flag bit 0 clear), or patches to the fixed
-// model's two files (bit 0 set): records of a 4-byte offset into the
-// concatenated files, a length byte and that many replacement bytes; a final
-// offset past the end cuts the files there.  The readers either stop with
-// error 5 or 6 (status 2) or load the tables, which are then turned into
-// probabilities with and without ProlineFreeWin (flag bit 1).  When the
-// loaded counts are consistent (none negative, every total the sum of its
-// counts) the tables must be finite and each register's probabilities must
-// sum to 1.
+// Input: one flags byte, then either the raw bytes of a GenFreq file and a
+// PosFreq file, split where the model's GenFreq file ends (flag bit 0
+// clear), or patches to the fixed model's two files (bit 0 set): records of
+// a 4-byte offset into the concatenated files, a length byte and that many
+// replacement bytes; an offset past the end cuts the files there.  The
+// readers either fail with error 5 or 6 (status 2) or load counts that are
+// consistent (none negative, every total the sum of its counts, checked
+// here independently); the tables built from them, with and without the
+// proline rule (bit 1), are finite where counts exist and each register's
+// probabilities sum to 1.
 #include <cmath>
-#include <cstring>
+#include <memory>
 
 #include "fuzz_common.h"
 #include "scio.h"
@@ -19,17 +19,12 @@
 
 namespace {
 
-int32_t gtotals, gfreqs[NAA], gtotalp[NREG], gfreqp[NAA][NAA][NREG];
-int32_t ptotals[NREG], pfreqs[NAA][NREG], ptotalp[NREG][NREG], pfreqp[NAA][NAA][NREG][NREG];
-
 std::string patched(const uint8_t *data, size_t size)
 {
     std::string img = model_genfreq() + model_posfreq();
-    size_t i = 0;
-    while (i + 5 <= size) {
-        uint32_t off = uint32_t(data[i]) << 24 | uint32_t(data[i + 1]) << 16 | uint32_t(data[i + 2]) << 8 |
-                       data[i + 3];
-        size_t len = data[i + 4];
+    for (size_t i = 0; i + 5 <= size;) {
+        const uint32_t off = uint32_t(data[i]) << 24 | uint32_t(data[i + 1]) << 16 | uint32_t(data[i + 2]) << 8 | data[i + 3];
+        const size_t len = data[i + 4];
         i += 5;
         if (off >= img.size()) {
             img.resize(off % (img.size() + 1));
@@ -41,71 +36,15 @@ std::string patched(const uint8_t *data, size_t size)
     return img;
 }
 
-bool consistent_gen()
+// Sum of n counts from `a` on, stride `step`; false when one is negative.
+bool sum(const int32_t *a, int n, int step, int64_t *total)
 {
-    int64_t s = 0;
-    for (int x = 0; x < NAA; x++) {
-        if (gfreqs[x] < 0) return false;
-        s += gfreqs[x];
-    }
-    if (s != gtotals) return false;
-    for (int d = 0; d < NREG; d++) {
-        int64_t t = 0;
-        for (int x = 0; x < NAA; x++)
-            for (int y = 0; y < NAA; y++) {
-                if (gfreqp[x][y][d] < 0) return false;
-                t += gfreqp[x][y][d];
-            }
-        if (t != gtotalp[d]) return false;
+    *total = 0;
+    for (int i = 0; i < n; i++) {
+        if (a[i * step] < 0) return false;
+        *total += a[i * step];
     }
     return true;
-}
-
-bool consistent_pos()
-{
-    for (int p = 0; p < NREG; p++) {
-        int64_t s = 0;
-        for (int x = 0; x < NAA; x++) {
-            if (pfreqs[x][p] < 0) return false;
-            s += pfreqs[x][p];
-        }
-        if (s != ptotals[p]) return false;
-        for (int q = 0; q < NREG; q++) {
-            int64_t t = 0;
-            for (int x = 0; x < NAA; x++)
-                for (int y = 0; y < NAA; y++) {
-                    if (pfreqp[x][y][p][q] < 0) return false;
-                    t += pfreqp[x][y][p][q];
-                }
-            if (t != ptotalp[p][q]) return false;
-        }
-    }
-    return true;
-}
-
-// Probabilities of the residues (pairs) that take part sum to 1.
-void check_pos_tables(int plf)
-{
-    const int last = plf ? PROLINE : NAA;
-    for (int r = 0; r < NREG; r++) {
-        double mass = 0;
-        for (int x = 0; x < last; x++) {
-            FUZZ_CHECK(std::isfinite(pprobs[x][r]));
-            mass += std::exp(pprobs[x][r]);
-        }
-        FUZZ_CHECK(std::fabs(mass - 1.0) < 1e-9);
-        if (plf) FUZZ_CHECK(pprobs[PROLINE][r] == LOGZERO);
-    }
-    for (int p = 0; p < NREG; p++)
-        for (int q = 0; q < NREG; q++) {
-            double mass = 0;
-            for (int x = 0; x < last; x++)
-                for (int y = 0; y < last; y++) {
-                    FUZZ_CHECK(std::isfinite(pprobp[x][y][p][q]));
-                    mass += std::exp(pprobp[x][y][p][q]);
-                }
-            FUZZ_CHECK(std::fabs(mass - 1.0) < 1e-9);
-        }
 }
 
 }  // namespace
@@ -119,24 +58,48 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0) return 0;
-    const uint8_t flags = data[0];
-    std::string img = (flags & 1) ? patched(data + 1, size - 1)
-                                  : std::string(reinterpret_cast<const char *>(data + 1), size - 1);
-    MemIn in(img);
-    try {
-        readgenfreq(in.fp, &gtotals, gfreqs, gtotalp, gfreqp, stderr);
-        readposfreq(in.fp, ptotals, pfreqs, ptotalp, pfreqp, stderr);
-    } catch (const ProgramExit &e) {
-        FUZZ_CHECK(e.status == 2);
+    const std::string img = (data[0] & 1) ? patched(data + 1, size - 1)
+                                          : std::string(reinterpret_cast<const char *>(data + 1), size - 1);
+    const size_t cut = std::min(img.size(), model_genfreq().size());
+    MemIn gin(img.substr(0, cut)), pin(img.substr(cut));
+    static GenFreq g;
+    static PosFreq p;
+    const int status = failed([&] {
+        readgenfreq(gin.fp, g);
+        readposfreq(pin.fp, p);
+    });
+    if (status != -1) {
+        FUZZ_CHECK(status == STATUS_ERROR);
         return 0;
     }
-    const int plf = (flags & 2) ? MODE_PROLINEFREE : 0;
-    calcgprobs(gfreqs, gtotals, gprobs);
-    calcgprobp(gfreqp, gtotalp, gprobp);
-    calcpprobs(pfreqs, ptotals, pprobs, plf);
-    calcpprobp(pfreqp, ptotalp, pprobs, pprobp, plf);
-    if (consistent_gen() && gtotals > 0)
-        for (int x = 0; x < NAA; x++) FUZZ_CHECK(std::isfinite(gprobs[x]));
-    if (consistent_pos()) check_pos_tables(plf);
+    int64_t t;
+    FUZZ_CHECK(sum(g.freqs, NAA, 1, &t) && t == g.totals);
+    for (int d = 0; d < NREG; d++) FUZZ_CHECK(sum(&g.freqp[0][0][d], NAA * NAA, NREG, &t) && t == g.totalp[d]);
+    for (int r = 0; r < NREG; r++) {
+        FUZZ_CHECK(sum(&p.freqs[0][r], NAA, NREG, &t) && t == p.totals[r]);
+        for (int q = 0; q < NREG; q++)
+            FUZZ_CHECK(sum(&p.freqp[0][0][r][q], NAA * NAA, NREG * NREG, &t) && t == p.totalp[r][q]);
+    }
+    RunSettings s;
+    s.mode = (data[0] & 2) ? MODE_PROLINEFREE : 0;
+    s.lib[0] = 0;
+    s.functnum = 1;
+    static PairModel m;
+    build_pair_model(m, g, &p, s);
+    const ProbTables &pr = m.probs;
+    if (g.totals > 0)
+        for (int x = 0; x < NAA; x++) FUZZ_CHECK(std::isfinite(pr.gprobs[x]));
+    const int last = s.mode ? PROLINE : NAA;
+    for (int r = 0; r < NREG; r++) {
+        double mass = 0;
+        for (int x = 0; x < last; x++) mass += std::exp(pr.pprobs[x][r]);
+        FUZZ_CHECK(std::fabs(mass - 1.0) < 1e-9);
+        for (int q = 0; q < NREG; q++) {
+            double pairs = 0;
+            for (int x = 0; x < last; x++)
+                for (int y = 0; y < last; y++) pairs += std::exp(pr.pprobp[x][y][r][q]);
+            FUZZ_CHECK(std::fabs(pairs - 1.0) < 1e-9);
+        }
+    }
     return 0;
 }

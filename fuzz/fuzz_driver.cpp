@@ -1,18 +1,19 @@
-// fuzz_driver: the whole per-sequence driver calcseq on fuzzed sequences.
+// fuzz_driver: the per-sequence driver calcseq on fuzzed sequences.
 //
 // Input: a flags byte (bit 0 register files, bit 1 leave-one-out, bit 2
-// proline-free off, bit 3 window length 21, bits 4 and 5 the map's "+" and
-// "-", bit 6 a region file), a byte for functnum, seven distance bytes, a
-// byte choosing the two bounds, then the sequence input; with bit 6 the
-// region file comes first, ended by a line "@@".  Every output is on: score
-// line, coil report with map, plot (in the scratch directory) and table.
-// The run ends normally or with a FASTA parse error (status -1); with the
-// consistent fixed model and no leave-one-out the table holds no NaN.
-#include <cstring>
+// proline rule off, bit 3 window length 21, bits 4 and 5 the map's "+" and
+// "-", bit 6 a region file, bit 7 three threads), a byte for functnum, seven
+// distance bytes, a byte choosing the two bounds, then the sequence input;
+// with bit 6 the region file comes first, ended by a line "@@".  Every
+// output is on: score line, coil report with map, plot and table.  The run
+// ends normally or with a FASTA parse error (255); with the consistent
+// fixed model and no leave-one-out no row holds NaN.
+#include <memory>
 #include <string>
 
 #include "fuzz_common.h"
 #include "sc2seq.h"
+#include "scio.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -26,40 +27,59 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < HEAD) return 0;
     static const double bounds[8] = {0.0, 0.001, 0.025, 0.05, 0.5, 0.9, 1.0, 0.99994};
     const uint8_t flags = data[0];
-    int mode = MODE_VERBOSE | MODE_PRINT | MODE_VIEW | MODE_MAP | MODE_PROLINEFREE;
-    if (flags & 1) mode |= MODE_POS;
-    if (flags & 2) mode |= MODE_LEAVEOUT;
-    if (flags & 4) mode ^= MODE_PROLINEFREE;
-    if (flags & 16) mode |= MODE_MAP_GIVEN;
-    if (flags & 32) mode |= MODE_MAP_FLAGGED;
-    reset_run();
-    if (flags & 8) window_length = 21;
-    functnum = 1 + data[1] % NREG;
-    int8_t lib[NREG];
-    for (int i = 0; i < NREG; i++) lib[i] = int8_t(data[2 + i] % NREG);
-    const double bound = bounds[data[9] & 7], upper = bounds[(data[9] >> 3) & 7];
+    RunSettings s = default_settings();
+    s.mode = MODE_VERBOSE | MODE_PRINT | MODE_VIEW | MODE_MAP | MODE_PROLINEFREE;
+    if (flags & 1) s.mode |= MODE_POS;
+    if (flags & 2) s.mode |= MODE_LEAVEOUT;
+    if (flags & 4) s.mode ^= MODE_PROLINEFREE;
+    if (flags & 16) s.mode |= MODE_MAP_GIVEN;
+    if (flags & 32) s.mode |= MODE_MAP_FLAGGED;
+    if (flags & 8) s.window_length = 21;
+    if (flags & 128) s.threads = 3;
+    s.functnum = 1 + data[1] % NREG;
+    for (int i = 0; i < NREG; i++) s.lib[i] = int8_t(data[2 + i] % NREG);
+    s.bound = bounds[data[9] & 7];
+    s.upper_bound = (s.mode & (MODE_MAP_GIVEN | MODE_MAP_FLAGGED)) ? bounds[(data[9] >> 3) & 7] : s.bound;
 
     std::string body(reinterpret_cast<const char *>(data + HEAD), size - HEAD), region;
-    const bool with_region = flags & 64;
-    if (with_region) {
+    if (flags & 64) {
         size_t cut = body.find("\n@@\n");
         if (cut != std::string::npos) {
             region = body.substr(0, cut + 1);
             body.erase(0, cut + 4);
         }
     }
-
-    MemIn gen(MemIn::Borrow, model_genfreq()), pos(MemIn::Borrow, model_posfreq()), test(body), reg(region);
-    MemOut fout, flog, flog_seq;
-    bool finished = false;
-    try {
-        calcseq(gen.fp, pos.fp, test.fp, fout.fp, flog.fp, flog_seq.fp, with_region ? reg.fp : nullptr,
-                mode, bound, (mode & (MODE_MAP_GIVEN | MODE_MAP_FLAGGED)) ? upper : bound, lib);
-        finished = true;
-    } catch (const ProgramExit &e) {
-        FUZZ_CHECK(e.status == -1 && !(mode & MODE_POS) && !(mode & MODE_LEAVEOUT));
+    static GenFreq g;
+    static PosFreq p;
+    static PairModel m;
+    static std::string built;  // the settings the model was last built for
+    if (built.empty()) {
+        MemIn gin(model_genfreq()), pin(model_posfreq());
+        readgenfreq(gin.fp, g);
+        readposfreq(pin.fp, p);
     }
-    if (finished && !(mode & MODE_LEAVEOUT)) {
+    const std::string key = std::string(reinterpret_cast<const char *>(s.lib), size_t(s.functnum)) +
+                            char(s.mode & (MODE_LEAVEOUT | MODE_PROLINEFREE) ? 1 + (s.mode & MODE_LEAVEOUT) : 0);
+    if (key != built) {
+        build_pair_model(m, g, (s.mode & MODE_LEAVEOUT) ? nullptr : &p, s);
+        built = key;
+    }
+
+    MemIn test(body), reg(region);
+    MemOut fout, flog, flog_seq, ps;
+    {
+        RunFiles f;
+        f.ftest = test.fp;
+        f.fout = fout.fp;
+        f.flog = flog.fp;
+        f.flog_seq = flog_seq.fp;
+        f.ps = ps.fp;
+        f.regionfile = (flags & 64) ? reg.fp : nullptr;
+        const int status = failed([&] { calcseq(s, f, m, p, builtin_pscores()); });
+        FUZZ_CHECK(status == -1 || (status == STATUS_USAGE && !(s.mode & (MODE_POS | MODE_LEAVEOUT))));
+        f.ftest = f.fout = f.flog = f.flog_seq = f.ps = f.regionfile = nullptr;  // closed by their owners
+    }
+    if (!(s.mode & MODE_LEAVEOUT)) {
         // Header lines ("# ...") carry the record's own text; rows carry numbers only.
         const std::string table = fout.text();
         for (size_t at = 0, nl; at < table.size(); at = nl + 1) {
@@ -68,7 +88,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (table[at] != '#') FUZZ_CHECK(table.substr(at, nl - at).find("nan") == std::string::npos);
         }
     }
-    close_tracked();
-    reset_run();
     return 0;
 }

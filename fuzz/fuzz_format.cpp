@@ -1,14 +1,16 @@
-// fuzz_format: the per-residue table's own row formatting against printf.
-//
-// txt_format_row writes a row without printf, rounding scores to hundredths
-// itself; for any position, letters and score (every bit pattern of a
-// double: subnormals, huge values, NaN, infinities, halves) its bytes must
-// be exactly what "%8d       %c             %c      %8.5f    (%7.2f)\n"
-// gives with the p-score of score2prob.
+// fuzz_format: the per-residue table's own formatting against printf.
+// Input: records of 8 bytes of a double score and a byte of register offset.
+// txt_output2 writes the rows of these residues without printf, stepping the
+// position and reusing the formatted score of the previous residue; each row
+// must be exactly what "%8d       %c             %c      %8.5f    (%7.2f)\n"
+// gives (every bit pattern of a double: subnormals, huge values, NaN,
+// infinities, halves).  txt_format_row must give the same single rows.
 #include <cstring>
+#include <vector>
 
 #include "fuzz_common.h"
 #include "output.h"
+#include "scio.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -18,16 +20,27 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 14) return 0;
-    double score;
-    int32_t pos;
-    std::memcpy(&score, data, 8);
-    std::memcpy(&pos, data + 8, 4);
-    const char residue = char(data[12]), reg = char(data[13]);
-    static char mine[TXT_ROW_MAX], ref[TXT_ROW_MAX];
-    int n = txt_format_row(mine, pos, residue, reg, score);
-    int m = std::snprintf(ref, sizeof ref, "%8d       %c             %c      %8.5f    (%7.2f)\n", pos, residue,
-                          reg, score2prob(score), score);
-    FUZZ_CHECK(n == m && std::memcmp(mine, ref, size_t(n)) == 0);
+    const PscoreTables &t = builtin_pscores();
+    const size_t n = size / 9;
+    std::vector<double> scs(n * NREG);
+    std::vector<int8_t> offsets(n), seq(n);
+    std::string want = "# Unnamed sequence\n#\n# Position  Residue      Register    P-score    ( Score )\n";
+    char ref[TXT_ROW_MAX], mine[TXT_ROW_MAX];
+    for (size_t i = 0; i < n; i++) {
+        double score;
+        std::memcpy(&score, data + 9 * i, 8);
+        offsets[i] = int8_t(data[9 * i + 8] % NREG);
+        seq[i] = int8_t(data[9 * i + 8] % 23);  // 22: a byte no letter stands for
+        scs[i * NREG + size_t(offsets[i])] = score;
+        const char res = char(numaa(seq[i])), reg = char('a' + (offsets[i] + i) % NREG);
+        const int m = std::snprintf(ref, sizeof ref, "%8d       %c             %c      %8.5f    (%7.2f)\n",
+                                    int(i + 1), res, reg, score2prob(t, score), score);
+        want.append(ref, size_t(m));
+        FUZZ_CHECK(txt_format_row(t, mine, int32_t(i + 1), res, reg, score) == m && !std::memcmp(mine, ref, size_t(m)));
+    }
+    std::string got;
+    txt_output2(t, "", nullptr, seq.data(), int32_t(n), got, reinterpret_cast<const double(*)[NREG]>(scs.data()),
+                offsets.data());
+    FUZZ_CHECK(got == want);
     return 0;
 }

@@ -7,11 +7,17 @@
 //   get_defaults    the reader itself
 #include "get_defaults.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "velcorin2.h"
+
+#ifndef VELCORIN2_DATA_FROM_BIN
+#define VELCORIN2_DATA_FROM_BIN "../share"
+#endif
 
 namespace {
 
@@ -26,21 +32,32 @@ constexpr const char *keys[NKEYS] = {"genbnk", "cctb", "lib", "test", "out", "lo
                                      "pos",    "view", "ver", "prn",  "functnum"};
 
 // config_path: fills `path` and returns true, or false when no path can be
-// formed (no variable set, or the result does not fit the buffer).
+// formed (the result does not fit the buffer, or nothing names a file).
+// VELCORIN_CONFIG comes first; else $HOME/.velcorin2 when it exists; else
+// the configuration installed beside the program, found from the program's
+// own path (a program in the build tree has none there).
 bool config_path(char path[BUFLEN])
 {
-    const char *env = std::getenv("VELCORIN_CONFIG");
-    const char *suffix = "";
-    if (!env) {
-        env = std::getenv("HOME");
-        suffix = "/.velcorin2";
-        if (!env) return false;
+    auto put = [path](const char *a, const char *b) {
+        size_t n = std::strlen(a), m = std::strlen(b);
+        if (n + m > BUFLEN - 1) return false;
+        std::memcpy(path, a, n);
+        std::memcpy(path + n, b, m + 1);
+        return true;
+    };
+    if (const char *env = std::getenv("VELCORIN_CONFIG")) return put(env, "");
+    const char *home = std::getenv("HOME");
+    if (home && put(home, "/.velcorin2") && access(path, F_OK) == 0) return true;
+    char exe[BUFLEN];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        exe[n] = '\0';
+        if (char *slash = std::strrchr(exe, '/')) {
+            slash[1] = '\0';
+            if (put(exe, VELCORIN2_DATA_FROM_BIN "/velcorin2/velcorin2.conf") && access(path, F_OK) == 0) return true;
+        }
     }
-    size_t n = std::strlen(env), m = std::strlen(suffix);
-    if (n + m > BUFLEN - 1) return false;
-    std::memcpy(path, env, n);
-    std::memcpy(path + n, suffix, m + 1);
-    return true;
+    return home && put(home, "/.velcorin2");  // not there: "Couldn't find config file"
 }
 
 // read_distances: `p` is the text after the line's first "=".  Only a number

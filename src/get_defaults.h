@@ -8,7 +8,8 @@
 #include "velcorin2.h"
 
 // get_defaults: reads the configuration file named by $VELCORIN_CONFIG, else
-// $HOME/.velcorin2, line by line (pieces of at most 499 characters), into
+// $HOME/.velcorin2 when it exists, else the one installed beside the program
+// (<prefix>/share/velcorin2/velcorin2.conf), line by line (pieces of at most 499 characters), into
 // `s`.  Keys in the first column, first match wins: genbnk, cctb, lib, test,
 // out, log, pos, view, ver, prn, functnum.  File keys name the count files,
 // sequences, table and coil log (a later line replaces an earlier one; the
