@@ -241,6 +241,11 @@ FILE *open_for_reading(const char *name, const char *given)
         if (fd < 0) fatalf(ERR_OPEN, "cannot open %s: %s\n", name, std::strerror(errno));
         unsigned char b[2];
         struct stat st;
+        // A directory opens, but every read fails: say so before any output is touched.
+        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            close(fd);
+            fatal(ERR_READ, given);
+        }
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && compressed_magic(b, pread(fd, b, 2, 0))) {
             close(fd);
             return open_zcat(name, given);

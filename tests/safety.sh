@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Exit statuses and file safety of velcorin2 and velcorin2-counts, end to
+# end, as two tables of rows.
+#   safety.sh <dir of the programs> <test model dir>
+# Every row runs one command in a scratch folder where t.txt holds "keep";
+# the status and a text that stdout or stderr must hold are given, and
+# t.txt must still hold "keep" afterwards unless the run succeeded.
+set -u
+bin=$(cd "$1" && pwd) model=$(cd "$2" && pwd) data=$(cd "$(dirname "$0")/data" && pwd)
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+V=$bin/velcorin2 C=$bin/velcorin2-counts G=$model/gen.dat P=$model/pos.dat
+export VELCORIN_CONFIG=$work/none HOME=$work TZ=UTC
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+# row <name> <status> <text> <command...>
+row() {
+  local name=$1 want=$2 text=$3 status
+  shift 3
+  echo keep >t.txt
+  timeout 20 "$@" >out.log 2>&1 </dev/null
+  status=$?
+  [ "$status" = "$want" ] || fail "$name: status $status, not $want: $(head -c 300 out.log)"
+  grep -qF -- "$text" out.log || fail "$name: no '$text' in: $(head -c 300 out.log)"
+  [ "$want" = 0 ] || [ "$(cat t.txt)" = keep ] || fail "$name: t.txt was changed"
+}
+same() { cmp -s "$1" "$2" || fail "$3: $1 and $2 differ"; }
+
+cp "$data/seqs.fa" seqs.fa
+cp "$data/known.pos" known.pos
+python3 - "$G" "$P" <<'EOF'
+import struct, sys
+g, p = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+flip = bytearray(g); flip[200] ^= 0x10
+neg = bytearray(p); neg[900:904] = struct.pack('>i', -5)
+for name, b in [('flip.dat', flip), ('neg.dat', neg), ('tail.dat', g + b'\n'), ('twice.dat', g + g),
+                ('short.dat', g[:5000])]:
+    open(name, 'wb').write(bytes(b))
+EOF
+printf 'genbnk = %s\ncctb = %s\nlib = 1 2 3\nout = t.txt\n' "$G" "$P" >out.conf
+mkdir dir
+gzip -c seqs.fa >hidden.fa
+printf 'no header line here\n' >norec.fa
+printf '>x1\r\nMSKLEELLKKNEELEKKVAELEKENAELKKKLEOJLEKKLAELEQKNKELEKKLAEL\r\n' >crlf.fa
+printf '>cut\ntitle\nLKELEKKLEELKKKNEELAEKLKELEKKLEEL*\nabcdefgabcdefgabcdefgabcdefgabcd' >cut.pos
+M=(1 2 3 "$G" "$P")
+
+# ---- Exit statuses: a failure is never a success, and never empties t.txt.
+row count-flipped-bit 2 "<GenFreq> file: a total is not the sum of its counts" "$V" 1 2 3 flip.dat "$P" seqs.fa t.txt
+row count-negative 2 "<PosFreq> file: a negative count" "$V" 1 2 3 "$G" neg.dat seqs.fa t.txt
+row count-trailing 2 "<GenFreq> file: bytes after the last table" "$V" 1 2 3 tail.dat "$P" seqs.fa t.txt
+row count-twice 2 "<GenFreq> file: bytes after the last table" "$V" 1 2 3 twice.dat "$P" seqs.fa t.txt
+row count-short 2 "ERROR: Error while reading from <GenFreq> file" "$V" 1 2 3 short.dat "$P" seqs.fa t.txt
+row missing-gz 2 "ERROR: Error while opening file missing.fa.gz" "$V" "${M[@]}" missing.fa.gz t.txt
+row directory 2 "ERROR: Error while reading from dir" "$V" "${M[@]}" dir t.txt
+row word-left-over 255 "Usage: velcorin2" "$V" "${M[@]}" seqs.fa t.txt c.log s.log extra
+row bad-distance 255 "distance 9 is outside 0 to 6" "$V" 1 9 3 "$G" "$P" seqs.fa t.txt
+row switch-after-out 2 "ERROR: Unrecognized switch: -q" env VELCORIN_CONFIG=out.conf "$V" -q seqs.fa
+row plot-unopenable 2 "cannot open nodir/tr.ps as w, 577: No such file or directory" "$V" -g --plot nodir/tr.ps "${M[@]}" seqs.fa t.txt
+row full-disk 2 "ERROR: Error while writing in /dev/full" "$V" "${M[@]}" seqs.fa /dev/full
+# (SIGPIPE ignored: a write into the dead command fails instead of ending the run.)
+row failing-command 2 "ERROR: Error while writing in |cat >/dev/full" \
+  sh -c 'trap "" PIPE; exec "$@"' sh "$V" "${M[@]}" seqs.fa '|cat >/dev/full'
+row counts-directory 2 "ERROR: Error while reading from dir" "$C" -o c.dat genfreq seqs.fa dir
+row counts-incomplete 2 "record 1 is incomplete" "$C" -o c.dat posfreq cut.pos
+row compressed-unnamed 0 "Done." "$V" "${M[@]}" hidden.fa hidden.txt
+"$V" "${M[@]}" seqs.fa plain.txt >/dev/null 2>&1
+same hidden.txt plain.txt compressed-unnamed
+row compressed-stdin 0 "Done." sh -c "\"$V\" ${M[*]} - stdin.txt <hidden.fa"
+same stdin.txt plain.txt compressed-stdin
+row no-records 0 "velcorin2: warning: no records found in norec.fa" "$V" "${M[@]}" norec.fa n.txt
+row pos-incomplete 0 "erroneous .pos file!" "$V" -pos "${M[@]}" cut.pos cut.txt
+grep -q "^      32 " cut.txt || fail "pos-incomplete: the last record was not scored"
+row crlf-and-OJ 0 "Done." "$V" "${M[@]}" crlf.fa crlf.txt
+grep -q $'^# Sequence Code: x1$' crlf.txt || fail "crlf: the code kept its carriage return"
+if command -v strace >/dev/null; then
+  # Each read of each input, each write and the close of each output failing
+  # in turn: never status 0.
+  # (seqs.fa is read whole by its first read; its second read finds the end.)
+  w=$work
+  for spec in seqs.fa:read:1 seqs.fa:read:2 "$G":read:1 "$G":read:2 "$G":read:3 "$P":read:1 "$P":read:2 \
+              "$P":read:3 $w/inj.txt:write:1 $w/inj.txt:write:2 $w/inj.txt:write:3 $w/c.log:write:1 \
+              $w/c.log:write:2 $w/c.log:write:3 $w/s.log:write:1 $w/s.log:write:2 $w/s.log:write:3 \
+              $w/inj.txt:close:1 $w/c.log:close:1 $w/s.log:close:1; do
+    IFS=: read -r path call n <<<"$spec"
+    rm -f inj.txt c.log s.log
+    strace -f -o strace.log -P "$path" -e trace="$call" -e inject="$call:error=EIO:when=$n" \
+      "$V" -v -p 0.05 "${M[@]}" seqs.fa inj.txt c.log s.log >/dev/null 2>&1 && fail "injected $spec: status 0"
+    grep -q INJECTED strace.log || fail "injected $spec: no such call"
+  done
+fi
+
+# ---- File safety: no input and no other output is ever destroyed.
+cp seqs.fa s.fa
+row same-as-input 2 "s.fa: refused, it is the same file as the sequence input s.fa" "$V" "${M[@]}" s.fa s.fa
+same s.fa seqs.fa same-as-input
+cp "$G" g.dat && cp "$P" p.dat
+printf 'genbnk = %s\ncctb = %s\nlib = 1 2 3\n' "$G" "$P" >model.conf
+row words-shift 2 "p.dat: refused, it is a PosFreq count file" env VELCORIN_CONFIG=model.conf "$V" g.dat p.dat s.fa t.txt
+same p.dat "$P" words-shift
+same s.fa seqs.fa words-shift
+row sequences-as-output 2 "s.fa: refused, it holds sequences or registers" "$V" "${M[@]}" known.pos s.fa
+row two-outputs 2 "t.txt: refused, the table and the coil log would both be written there" "$V" "${M[@]}" seqs.fa t.txt t.txt
+row two-stdout 2 "-: refused, the table and the coil log would both be written there" "$V" "${M[@]}" seqs.fa - -
+mkfifo fifo.ps
+row plot-fifo 2 "cannot open fifo.ps as w, 577: not a regular file" "$V" -g --plot fifo.ps "${M[@]}" seqs.fa t.txt
+ln -s victim2 link.ps
+row plot-symlink 2 "cannot open link.ps as w, 577: Too many levels of symbolic links" "$V" -g --plot link.ps "${M[@]}" seqs.fa t.txt
+echo theirs >victim && ln victim hard.ps
+row plot-hard-link 0 "Done." "$V" -g --plot hard.ps "${M[@]}" seqs.fa h.txt
+[ "$(cat victim)" = theirs ] || fail "plot-hard-link: the linked file was written into"
+[ "$(stat -c %a hard.ps)" = 600 ] || fail "plot: not created 0600"
+"$V" -g --plot both.ps "${M[@]}" seqs.fa b1.txt >/dev/null 2>&1 & "$V" -g --plot both.ps "${M[@]}" seqs.fa b2.txt >/dev/null 2>&1
+wait
+same both.ps hard.ps concurrent-plots
+[ -z "$(ls both.ps.* hard.ps.* 2>/dev/null)" ] || fail "plot: a scratch file stayed behind"
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+  chmod 711 "$work" && cp "$G" "$P" "$work/" && chmod 644 "$work"/*.dat && M=(1 2 3 "$work/$(basename "$G")" "$work/$(basename "$P")")
+  mkdir -m 1777 shared && echo root >shared/tr.ps && chmod 644 shared/tr.ps && cp seqs.fa shared/ && chmod 644 shared/seqs.fa
+  row plot-foreign 2 "another user's file in a shared directory" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    "$V" -g --plot shared/tr.ps "${M[@]}" shared/seqs.fa shared/t.txt
+  M=(1 2 3 "$G" "$P")
+fi
+printf '>x hi) show (%s/pwned) (w) file dup (by plot) writestring closefile (\n%s\n' "$work" \
+  MSKLEELLKKNEELEKKVAELEKENAELKKKLEELEKKLAELEQKNKELEKKLAEL >evil.fa
+row plot-injection 0 "Done." "$V" -g --plot evil.ps "${M[@]}" evil.fa e.txt
+if command -v gs >/dev/null; then
+  gs -q -dBATCH -dNOPAUSE -sDEVICE=nullpage evil.ps >gs.log 2>&1 || fail "plot-injection: the page does not render: $(head -c 300 gs.log)"
+fi
+[ ! -e pwned ] || fail "plot-injection: a title ran as PostScript"
+printf 'genbnk = %s\ncctb = %s\nlib = 1 2 3\nlog = |touch${IFS}RAN\n' "$G" "$P" >cmd.conf
+row no-command-before-accepted 2 "Unrecognized switch: -q" env VELCORIN_CONFIG=cmd.conf "$V" -q seqs.fa t.txt
+[ ! -e RAN ] || fail "a configuration command ran before the command line was accepted"
+"$V" -v "${M[@]}" seqs.fa closed.txt >/dev/null 2>&-
+grep -qE "^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] " closed.txt && fail "closed stderr: time stamps landed in the table"
+row counts-fifo 2 "fifo.ps is not a regular file; refused" "$C" -f -o fifo.ps genfreq seqs.fa
+[ -p fifo.ps ] || fail "counts-fifo: the FIFO was replaced"
+
+[ "$failures" = 0 ] && echo "all rows passed"
+exit $((failures > 0))
