@@ -4,7 +4,8 @@
 #   run_case.sh <case dir> <dir of the programs> <test model dir> [threads]
 # A case holds `cmd` (one command line; $MODEL and $DATA name the test model
 # and tests/data), its own input files, an optional `conf` (the
-# configuration file; $MODEL and $DATA are replaced in it), `stdin`, and
+# configuration file VELCORIN_CONFIG names) or `.velcorin2` (found through
+# HOME instead; $MODEL and $DATA are replaced in both), `stdin`, and
 # <file>.expected for every file to compare: the outputs it names, and
 # stdout, stderr (time stamps masked as <time>) and status.  With a thread
 # count, --threads N goes first on the command line and every expectation
@@ -26,7 +27,8 @@ words=("${words[@]:1}")
 [ -n "$threads" ] && words=(--threads "$threads" "${words[@]}")
 conf=$work/no-such-config
 [ -f conf ] && conf=$work/conf
-env -i PATH="$PATH" HOME="$work" TZ=UTC VELCORIN_CONFIG="$conf" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
+[ -f .velcorin2 ] && subst .velcorin2 >.conf.tmp && mv .conf.tmp .velcorin2 && conf=""  # found through HOME
+env -i PATH="$PATH" HOME="$work" TZ=UTC ${conf:+VELCORIN_CONFIG=$conf} ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
   ${TSAN_OPTIONS:+TSAN_OPTIONS=$TSAN_OPTIONS} "$bin/$prog" "${words[@]}" \
   <"$([ -f stdin ] && echo stdin || echo /dev/null)" >stdout 2>stderr.raw
 echo $? >status

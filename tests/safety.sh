@@ -65,7 +65,10 @@ row failing-command 2 "ERROR: Error while writing in |cat >/dev/full" \
   sh -c 'trap "" PIPE; exec "$@"' sh "$V" "${M[@]}" seqs.fa '|cat >/dev/full'
 row counts-directory 2 "ERROR: Error while reading from dir" "$C" -o c.dat genfreq seqs.fa dir
 row counts-incomplete 2 "record 1 is incomplete" "$C" -o c.dat posfreq cut.pos
+"$V" "${M[@]}" seqs.fa '|head -c 100 >head.out' >/dev/null 2>&1 && fail "an output command that stops reading: status 0"
+[ "$(wc -c <head.out)" = 100 ] || fail "an output command that stops reading got $(wc -c <head.out) bytes, not 100"
 row compressed-unnamed 0 "Done." "$V" "${M[@]}" hidden.fa hidden.txt
+[ "$(stat -c %a hidden.txt)" = 600 ] || fail "outputs: not created 0600"
 "$V" "${M[@]}" seqs.fa plain.txt >/dev/null 2>&1
 same hidden.txt plain.txt compressed-unnamed
 row compressed-stdin 0 "Done." sh -c "\"$V\" ${M[*]} - stdin.txt <hidden.fa"
