@@ -76,6 +76,16 @@ TEST_F(Cli, FailuresGiveTheirMessageAndStatus)
         // A failed write is not a success: no "Done.", status 2.
         {{"2", "3", "4", "gen.dat", "pos.dat", "seqs.fa", "/dev/full"}, 2,
          kNoConfig + "ERROR: Error while writing in /dev/full\n", "<time>\n\n\n<time>\n\n"},
+        {{"--no-table", "--regions", "/dev/full", "2", "3", "4", "gen.dat", "pos.dat", "seqs.fa"}, 2,
+         kNoConfig + "ERROR: Error while writing in /dev/full\n", "<time>\n\n\n<time>\n\n"},
+        // Region options: values checked, and a run without a table must write something.
+        {{"--pscore", "1.5"}, 255, kNoConfig, "velcorin2: --pscore needs a p-score from 0 to 1\n" + kUsage},
+        {{"--pscore", "0.05x"}, 255, kNoConfig, "velcorin2: --pscore needs a p-score from 0 to 1\n" + kUsage},
+        {{"--min-length", "0"}, 255, kNoConfig,
+         "velcorin2: --min-length needs a whole number from 1 to 2147483647\n" + kUsage},
+        {{"--no-table", "2", "3", "4", "gen.dat", "pos.dat", "seqs.fa", "coil.log"}, 255, kNoConfig,
+         "velcorin2: --no-table leaves nothing to write; add --gff3, --regions, -p, -v or -g\n" + kUsage},
+        {{"--gff3"}, 255, kNoConfig, kUsage},
     };
     for (const Case &c : cases) {
         RunResult r = run(c.args);
