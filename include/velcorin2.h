@@ -108,5 +108,11 @@ struct RunSettings {
     int threads = 1;               // records scored at once
     // Files: count files, sequences, table, coil log, per-sequence log, regions.
     FileName genbnk, cctb, test, out, log, log_seq, regionfile;
+    // Coiled-coil region files (--gff3, --regions) and what they list.
+    FileName gff3, region_tsv;
+    double region_bound = 0.05;    // --pscore, else -p / prn when given: p-score threshold of the regions
+    bool region_bound_given = false;  // --pscore was given: -p leaves region_bound alone
+    int32_t min_length = 1;        // --min-length: shortest region listed
+    bool no_table = false;         // --no-table: no per-residue table, no output word
     std::string plot = "/tmp/tr.ps";  // the PostScript comparison plot (--plot)
 };

@@ -8,6 +8,7 @@
 //   4. Logs: log_output_ver, log_print_coil, log_output_prn3
 //   5. Map: mark_residue, print_ruler, print_coil3
 //   6. Plot: print_curve, res_compare
+//   7. Coiled-coil regions: find_regions, region_seqid, the GFF3 and TSV writers
 #include "output.h"
 
 #include <array>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "scio.h"
 
@@ -736,4 +738,134 @@ void res_compare(std::string &ps, const double *sc1, const double *sc2, const Se
     appendf(ps, "%d -15 adjust moveto vx 2 div 0 rmoveto 0 30 vy mul rlineto stroke\n", rstart);
     appendf(ps, "%d -15 adjust moveto vx 2 div 0 rmoveto 0 30 vy mul rlineto stroke\n", rend);
     ps += "showpage\n\n";
+}
+
+// ---- 7. Coiled-coil regions ------------------------------------------------------------
+
+void find_regions(const double scs[][NREG], const int8_t *offsets, int32_t seqlen, double bound,
+                  int32_t min_length, std::vector<CoilRegion> &out)
+{
+    out.clear();
+    int32_t i = 0;
+    while (i < seqlen) {
+        // The scan of the coil report without its entries: "> bound" alone
+        // decides, so a NaN score ends a region as it ends an entry there.
+        while (i < seqlen && !(scs[i][offsets[i]] > bound)) i++;
+        if (i == seqlen) break;
+        CoilRegion r;
+        r.from = i;
+        r.best = scs[i][offsets[i]];
+        for (i++; i < seqlen; i++) {
+            const double sc = scs[i][offsets[i]];
+            if (!(sc > bound)) break;
+            if (sc > r.best) r.best = sc;
+        }
+        r.to = i - 1;
+        if (r.to - r.from + 1 >= min_length) out.push_back(r);
+    }
+}
+
+namespace {
+
+// Bytes written as themselves: column 1 of GFF3 allows [a-zA-Z0-9.:^*$@!+_?-|]
+// unescaped (GFF3 format description 1.26, Sequence Ontology project); in column 9 values
+// everything but tab, newline, carriage return, control characters, ";", "=",
+// "&", "," and "%" may stand as it is.  Bytes >= 0x80 are escaped in both.
+struct EscapeSets {
+    bool seqid[256] = {}, value[256] = {};
+    constexpr EscapeSets()
+    {
+        for (int c = 0x20; c < 0x7f; c++) value[c] = true;
+        for (unsigned char c : std::string_view(";=&,%")) value[c] = false;
+        for (int c = '0'; c <= '9'; c++) seqid[c] = true;
+        for (int c = 'a'; c <= 'z'; c++) seqid[c] = seqid[c - 'a' + 'A'] = true;
+        for (unsigned char c : std::string_view(".:^*$@!+_?-|")) seqid[c] = true;
+    }
+};
+constexpr EscapeSets escape_sets;
+
+void percent_encode(std::string &out, const char *s, const bool keep[256])
+{
+    static const char hex[] = "0123456789ABCDEF";
+    for (; *s; s++) {
+        const unsigned char c = (unsigned char)*s;
+        if (keep[c]) {
+            out += char(c);
+        } else {
+            const char e[3] = {'%', hex[c >> 4], hex[c & 15]};
+            out.append(e, 3);
+        }
+    }
+}
+
+// register_letter: the register of residue i under its best offset.
+inline char register_letter(const int8_t *offsets, int32_t i) { return char('a' + (offsets[i] + i) % NREG); }
+
+// append_segments: "from-to:r" per register segment of `r`, comma-separated.
+void append_segments(std::string &out, const CoilRegion &r, const int8_t *offsets)
+{
+    int32_t st = r.from;
+    for (int32_t i = r.from + 1; i <= r.to + 1; i++) {
+        if (i <= r.to && offsets[i] == offsets[i - 1]) continue;
+        appendf(out, "%s%d-%d:%c", st == r.from ? "" : ",", st + 1, i, register_letter(offsets, st));
+        st = i;
+    }
+}
+
+bool register_changes(const CoilRegion &r, const int8_t *offsets)
+{
+    for (int32_t i = r.from + 1; i <= r.to; i++)
+        if (offsets[i] != offsets[i - 1]) return true;
+    return false;
+}
+
+}  // namespace
+
+void region_seqid(const char *code, int cnt, std::string &out)
+{
+    if (code[0])
+        percent_encode(out, code, escape_sets.seqid);
+    else
+        appendf(out, "unnamed_%d", cnt);
+}
+
+void gff3_header(std::string &out) { out += "##gff-version 3\n"; }
+
+void gff3_regions(const PscoreTables &t, const Sequence &rec, int cnt, const std::vector<CoilRegion> &regions,
+                  const int8_t *offsets, std::string &out)
+{
+    std::string seqid, name;
+    region_seqid(rec.code, cnt, seqid);
+    percent_encode(name, rec.title, escape_sets.value);
+    appendf(out, "##sequence-region %s 1 %d\n", seqid.c_str(), rec.seqlen);
+    for (const CoilRegion &r : regions) {
+        appendf(out, "%s\tvelcorin2\tcoiled_coil\t%d\t%d\t%.4g\t.\t.\tID=%s:%d-%d", seqid.c_str(), r.from + 1,
+                r.to + 1, score2prob(t, r.best), seqid.c_str(), r.from + 1, r.to + 1);
+        if (!name.empty()) out += ";Name=" + name;
+        appendf(out, ";best_score=%.2f;register=%c", r.best, register_letter(offsets, r.from));
+        if (register_changes(r, offsets)) {
+            out += ";register_segments=";
+            append_segments(out, r, offsets);
+        }
+        out += '\n';
+    }
+}
+
+void regions_tsv_header(std::string &out)
+{
+    out += "code\tstart\tend\tlength\tlowest_pscore\tbest_score\tregister\tregister_segments\n";
+}
+
+void regions_tsv(const PscoreTables &t, const Sequence &rec, int cnt, const std::vector<CoilRegion> &regions,
+                 const int8_t *offsets, std::string &out)
+{
+    if (regions.empty()) return;
+    std::string seqid;
+    region_seqid(rec.code, cnt, seqid);
+    for (const CoilRegion &r : regions) {
+        appendf(out, "%s\t%d\t%d\t%d\t%.4g\t%.2f\t%c\t", seqid.c_str(), r.from + 1, r.to + 1, r.to - r.from + 1,
+                score2prob(t, r.best), r.best, register_letter(offsets, r.from));
+        append_segments(out, r, offsets);
+        out += '\n';
+    }
 }

@@ -8,6 +8,9 @@
 //   log_output_ver                                  score line
 //   log_output_prn3, log_print_coil, print_coil3    coil report and map
 //   PlotRegion, res_compare                         one page of the comparison plot
+//   CoilRegion, find_regions, region_seqid          coiled-coil regions of a record
+//   gff3_header, gff3_regions                       the regions as GFF3
+//   regions_tsv_header, regions_tsv                 the regions as a tab-separated table
 //
 // Every writer appends to a text (std::string) instead of writing a stream:
 // the driver renders a record's outputs wherever it is scored and writes
@@ -20,6 +23,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "velcorin2.h"
 
@@ -119,3 +123,47 @@ struct PlotRegion {
 // labelled for the pair window.
 void res_compare(std::string &ps, const double *sc1, const double *sc2, const Sequence &sequence,
                  const PlotRegion &region);
+
+// ---- Coiled-coil regions ------------------------------------------------------------
+// A region is a maximal run of residues whose best score is strictly above
+// a raw-score bound, across register changes: the coil report's entries of
+// the same bound, adjacent ones joined.  Its register segments are those
+// entries: split where offsets[i] changes, each labelled with the register
+// letter of its first residue.
+struct CoilRegion {
+    int32_t from = 0, to = 0;  // 0-based, inclusive
+    double best = 0.0;         // highest best score in the region
+};
+
+// find_regions: the regions of a record under `bound` (a raw score) that are
+// at least min_length residues long, in sequence order, into `out` (which is
+// cleared first; its capacity is kept for the next record).
+void find_regions(const double scs[][NREG], const int8_t *offsets, int32_t seqlen, double bound,
+                  int32_t min_length, std::vector<CoilRegion> &out);
+
+// region_seqid: appends the name a record has in both region files: its
+// code with every byte outside [a-zA-Z0-9.:^*$@!+_?|-] written as %XX (the
+// GFF3 rule for column 1, applied to bytes >= 0x80 too, so the files are
+// ASCII whatever the headers hold), or "unnamed_<cnt>" for an empty code.
+void region_seqid(const char *code, int cnt, std::string &out);
+
+// gff3_header: "##gff-version 3", once at the start of the file.
+void gff3_header(std::string &out);
+
+// gff3_regions: for a scored record, "##sequence-region <seqid> 1 <seqlen>"
+// and one coiled_coil feature per region: 1-based bounds, the score column
+// the region's lowest p-score ("%.4g" of score2prob(best)), attributes ID
+// (<seqid>:<start>-<end>), Name (the title, percent-encoded; left out when
+// empty), best_score ("%.2f"), register (of the first residue) and, when the
+// register changes inside the region, register_segments ("24-56:a,57-90:c").
+void gff3_regions(const PscoreTables &t, const Sequence &rec, int cnt, const std::vector<CoilRegion> &regions,
+                  const int8_t *offsets, std::string &out);
+
+// regions_tsv_header: the column names, once at the start of the file.
+void regions_tsv_header(std::string &out);
+
+// regions_tsv: one row per region with the values of gff3_regions: seqid,
+// start, end, length, lowest p-score, best score, register, and the
+// register segments (always, a single one included).
+void regions_tsv(const PscoreTables &t, const Sequence &rec, int cnt, const std::vector<CoilRegion> &regions,
+                 const int8_t *offsets, std::string &out);

@@ -73,6 +73,12 @@ void print_help(const RunSettings &d)
         "  -w          accepted, no effect\n"
         "  --threads N score N records at once (default %d); every output is the same as with one\n"
         "  --max-length N  score the first N residues of longer records (default %d; 0: no limit)\n"
+        "  --gff3 FILE     coiled-coil regions as GFF3, one coiled_coil feature per region\n"
+        "  --regions FILE  the same regions as a tab-separated table with a header line\n"
+        "  --pscore P      p-score threshold of the regions (default: that of -p, else 0.05); a region\n"
+        "                  is the coil report's entries at that threshold, adjacent ones joined\n"
+        "  --min-length L  leave out regions shorter than L residues (default %d)\n"
+        "  --no-table      no per-residue table: the output word is left out, key out is ignored\n"
         "  -h, --help  this text;  --version  the version\n"
         "\n"
         "Distances: unless the configuration file gave them, the words after the options are the\n"
@@ -88,7 +94,8 @@ void print_help(const RunSettings &d)
         "with keys genbnk cctb lib test out log pos view ver prn functnum.\n"
         "\n"
         "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
-        VELCORIN2_VERSION, d.functnum, d.plot.c_str(), d.window_length, d.threads, d.max_length, d.functnum);
+        VELCORIN2_VERSION, d.functnum, d.plot.c_str(), d.window_length, d.threads, d.max_length, d.min_length,
+        d.functnum);
 }
 
 // Value word of an option: a missing value is a usage error, never a read past argv.
@@ -111,6 +118,20 @@ int count_value(int argc, char **argv, int at, int lo, int hi)
                  " to " + std::to_string(hi) + "\n\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
              true, STATUS_USAGE);
     return int(v);
+}
+
+// A p-score option's value: a number from 0 to 1, else a usage
+// error that says so.
+double pscore_value(int argc, char **argv, int at)
+{
+    const char *w = option_value(argc, argv, at);
+    char *end = nullptr;
+    double v = std::strtod(w, &end);
+    if (end == w || *end != '\0' || !(v >= 0.0 && v <= 1.0))
+        fail("velcorin2: " + std::string(argv[at - 1]) + " needs a p-score from 0 to 1\n"
+             "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
+             true, STATUS_USAGE);
+    return v;
 }
 
 void name_file(FileName &f, const char *word) { f = FileName{true, word, "command line"}; }
@@ -180,11 +201,31 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
         } else if (!std::strcmp(w, "--max-length")) {
             s.max_length = count_value(argc, argv, acnt + 1, 0, INT_MAX);
             acnt += 2;
+        } else if (!std::strcmp(w, "--gff3")) {
+            name_file(s.gff3, option_value(argc, argv, acnt + 1));
+            acnt += 2;
+        } else if (!std::strcmp(w, "--regions")) {
+            name_file(s.region_tsv, option_value(argc, argv, acnt + 1));
+            acnt += 2;
+        } else if (!std::strcmp(w, "--pscore")) {
+            s.region_bound = pscore_value(argc, argv, acnt + 1);
+            s.region_bound_given = true;
+            acnt += 2;
+        } else if (!std::strcmp(w, "--min-length")) {
+            s.min_length = count_value(argc, argv, acnt + 1, 1, INT_MAX);
+            acnt += 2;
+        } else if (!std::strcmp(w, "--no-table")) {
+            s.no_table = true;
+            acnt++;
         } else {
             fatal(ERR_SWITCH, w);
         }
     }
     if (!(s.mode & (MODE_MAP_GIVEN | MODE_MAP_FLAGGED))) s.upper_bound = s.bound;
+    // The region files list what the coil report lists unless --pscore says otherwise.
+    if (!s.region_bound_given && (s.mode & MODE_PRINT)) s.region_bound = s.bound;
+    // Without a table a configured "out" is neither opened nor emptied, and no word names one.
+    if (s.no_table) s.out = FileName{};
 
     // Distance values the configuration did not give.  Words are consumed up
     // to functnum, but nothing is stored past the seven entries of lib.
@@ -204,7 +245,7 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
     if (!s.genbnk.given && acnt < argc) name_file(s.genbnk, argv[acnt++]);
     if (!s.cctb.given && acnt < argc) name_file(s.cctb, argv[acnt++]);
     if (!s.test.given && acnt < argc) name_file(s.test, argv[acnt++]);
-    if (!s.out.given && acnt < argc) name_file(s.out, argv[acnt++]);
+    if (!s.no_table && !s.out.given && acnt < argc) name_file(s.out, argv[acnt++]);
     if (!s.log.given && acnt < argc) name_file(s.log, argv[acnt++]);  // else stderr
     if (acnt < argc) name_file(s.log_seq, argv[acnt++]);              // else stderr
     check_settings(s, argc - acnt);
@@ -212,10 +253,14 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
 
 void check_settings(const RunSettings &s, int words_left)
 {
-    if (!s.genbnk.given || !s.cctb.given || !s.test.given || !s.out.given) usage();
+    if (!s.genbnk.given || !s.cctb.given || !s.test.given || (!s.out.given && !s.no_table)) usage();
     if (words_left > 0) usage();
-    // The scorers index the tables by these distances: refuse what lies outside them.
     const std::string text = "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n";
+    // A run that would write nothing but time stamps is a mistake, most likely a missing --regions.
+    if (s.no_table && !s.gff3.given && !s.region_tsv.given && !(s.mode & (MODE_PRINT | MODE_VERBOSE | MODE_VIEW)))
+        fail("velcorin2: --no-table leaves nothing to write; add --gff3, --regions, -p, -v or -g\n" + text, true,
+             STATUS_USAGE);
+    // The scorers index the tables by these distances: refuse what lies outside them.
     if (s.functnum < 1 || s.functnum > NREG) fail("velcorin2: functnum must be 1 to 7\n" + text, true, STATUS_USAGE);
     if (s.libnum < s.functnum)
         fail("velcorin2: functnum is " + std::to_string(s.functnum) + " but only " + std::to_string(s.libnum) +
@@ -232,7 +277,7 @@ void check_settings(const RunSettings &s, int words_left)
 namespace {
 
 // The outputs of a record, in the order they are written for it.
-enum Out { OUT_ERR, OUT_PLOT, OUT_COIL, OUT_SEQLOG, OUT_TABLE, NOUT };
+enum Out { OUT_ERR, OUT_PLOT, OUT_COIL, OUT_SEQLOG, OUT_TABLE, OUT_GFF3, OUT_REGIONS, NOUT };
 
 // The distinct streams behind the outputs: both logs may be standard error,
 // where the progress marks and warnings go too, and "-" may stand for the
@@ -247,7 +292,7 @@ struct Sinks {
 Sinks make_sinks(const RunFiles &f)
 {
     Sinks k;
-    FILE *const by_out[NOUT] = {stderr, f.ps, f.flog, f.flog_seq, f.fout};
+    FILE *const by_out[NOUT] = {stderr, f.ps, f.flog, f.flog_seq, f.fout, f.gff3, f.region_tsv};
     for (int o = 0; o < NOUT; o++) {
         int i = 0;
         while (i < k.count && k.file[i] != by_out[o]) i++;
@@ -289,6 +334,7 @@ struct Run {
     const RunFiles &files;
     Sinks sinks;
     bool posp;
+    double region_score;  // raw-score bound of the regions
 };
 
 // One thread's working memory, grown to the longest record it scored.
@@ -298,6 +344,7 @@ struct Scratch {
     std::unique_ptr<double[][NREG]> scs;
     std::unique_ptr<int8_t[]> offsets;
     std::unique_ptr<double[]> sc1, sc2;
+    std::vector<CoilRegion> regions;
     // Leave-one-out: this thread's own counts and tables, changed per record.
     std::unique_ptr<PosFreq> counts;
     std::unique_ptr<PairModel> model;
@@ -408,7 +455,12 @@ void process(const Run &run, Scratch &w, Job &job, Item &j)
     if (s.mode & MODE_VERBOSE) log_output_ver(score, j.cnt, rec.title, rec.code, *text[OUT_COIL]);
     if (s.mode & MODE_PRINT)
         log_output_prn3(run.pscores, s, score, scs, offsets, n, j.cnt, rec, *text[OUT_COIL], *text[OUT_SEQLOG]);
-    txt_output2(run.pscores, rec.code, rec.title, rec.seq.data(), n, *text[OUT_TABLE], scs, offsets);
+    if (!s.no_table) txt_output2(run.pscores, rec.code, rec.title, rec.seq.data(), n, *text[OUT_TABLE], scs, offsets);
+    if (run.files.gff3 || run.files.region_tsv) {
+        find_regions(scs, offsets, n, run.region_score, s.min_length, w.regions);
+        if (run.files.gff3) gff3_regions(run.pscores, rec, j.cnt, w.regions, offsets, *text[OUT_GFF3]);
+        if (run.files.region_tsv) regions_tsv(run.pscores, rec, j.cnt, w.regions, offsets, *text[OUT_REGIONS]);
+    }
 }
 
 void process_all(const Run &run, Scratch &w, Job &job)
@@ -557,7 +609,14 @@ int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model,
             const PscoreTables &pscores)
 {
     const Run run{s, model, counts, pscores, files, make_sinks(files),
-                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0};
+                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0, prob2score(pscores, s.region_bound)};
+    // The headers come before any record, so an empty input gives valid files.
+    std::string header[2];
+    gff3_header(header[0]);
+    regions_tsv_header(header[1]);
+    FILE *const header_file[2] = {files.gff3, files.region_tsv};
+    for (int h = 0; h < 2; h++)
+        if (header_file[h]) std::fwrite(header[h].data(), 1, header[h].size(), header_file[h]);
     const int first = getc_unlocked(files.ftest);  // whether the input holds anything at all
     if (first != EOF) ungetc(first, files.ftest);
     int records = 0;
@@ -648,8 +707,8 @@ void close_streams(FILE **const *streams, int n, bool checked)
 
 RunFiles::~RunFiles()
 {
-    FILE **const all[] = {&ps, &fgin, &fpin, &ftest, &fout, &flog, &flog_seq, &regionfile};
-    close_streams(all, 8, false);
+    FILE **const all[] = {&ps, &fgin, &fpin, &ftest, &fout, &flog, &flog_seq, &regionfile, &gff3, &region_tsv};
+    close_streams(all, 10, false);
     if (!ps_scratch.empty()) unlink(ps_scratch.c_str());
 }
 
@@ -662,8 +721,9 @@ void check_outputs(const RunSettings &s)
     const Named inputs[] = {{"GenFreq file", &s.genbnk}, {"PosFreq file", &s.cctb}, {"sequence input", &s.test},
                             {"region file", (s.mode & MODE_VIEW) ? &s.regionfile : nullptr}};
     const FileName plot{true, s.plot, ""};
-    const Named outputs[] = {{"table", &s.out}, {"coil log", &s.log}, {"per-sequence log", &s.log_seq},
-                             {"plot", (s.mode & MODE_VIEW) ? &plot : nullptr}};
+    const Named outputs[] = {{"table", s.no_table ? nullptr : &s.out}, {"coil log", &s.log},
+                             {"per-sequence log", &s.log_seq}, {"plot", (s.mode & MODE_VIEW) ? &plot : nullptr},
+                             {"GFF3 file", &s.gff3}, {"region table", &s.region_tsv}};
     const std::string std_out = "-";
     auto refuse = [](const std::string &name, const std::string &why) {
         fatal(ERR_OPEN, name + ": refused, " + why);
@@ -747,6 +807,8 @@ int run(int argc, char **argv)
 
     if (s.mode & MODE_VIEW) f.ps = sopen_replacing(s.plot.c_str(), f.ps_scratch);
     f.fout = open_named(s.out, "w", nullptr);
+    f.gff3 = open_named(s.gff3, "w", nullptr);
+    f.region_tsv = open_named(s.region_tsv, "w", nullptr);
     f.flog = open_named(s.log, "w", stderr);
     f.flog_seq = open_named(s.log_seq, "w", stderr);
     std::setbuf(f.flog, nullptr);
@@ -764,8 +826,9 @@ int run(int argc, char **argv)
         f.ps = nullptr;
         sreplace(ps, f.ps_scratch, s.plot.c_str());
     }
-    FILE **const closing[] = {&f.fgin, &f.fpin, &f.ftest, &f.fout, &f.flog_seq, &f.regionfile, &f.flog};
-    close_streams(closing, 7, true);
+    FILE **const closing[] = {&f.fgin,       &f.fpin, &f.ftest,      &f.fout, &f.flog_seq,
+                              &f.regionfile, &f.gff3, &f.region_tsv, &f.flog};
+    close_streams(closing, 9, true);
     done();
     return 0;
 }

@@ -48,6 +48,7 @@ void check_outputs(const RunSettings &s);
 struct RunFiles {
     FILE *fgin = nullptr, *fpin = nullptr, *ftest = nullptr, *fout = nullptr, *flog = nullptr,
          *flog_seq = nullptr, *regionfile = nullptr, *ps = nullptr;
+    FILE *gff3 = nullptr, *region_tsv = nullptr;  // --gff3, --regions
     std::string ps_scratch;  // the plot is written here, then renamed over its name
     RunFiles() = default;
     RunFiles(const RunFiles &) = delete;
@@ -55,9 +56,10 @@ struct RunFiles {
     ~RunFiles();
 };
 
-// calcseq: reads every record of files.ftest and, for each long enough,
-// scores it and writes its outputs (plot page, score line, coil report,
-// table) in input order, with s.threads records scored at once.  The bytes
+// calcseq: writes the headers of the region files, then reads every record
+// of files.ftest and, for each long enough, scores it and writes its outputs
+// (plot page, score line, coil report, table, region files) in input order,
+// with s.threads records scored at once.  The bytes
 // written do not depend on the thread count.  A failure while reading
 // (an unreadable sequence) is thrown after every record before it has been
 // written.  Returns 1.
