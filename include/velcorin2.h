@@ -115,4 +115,8 @@ struct RunSettings {
     int32_t min_length = 1;        // --min-length: shortest region listed
     bool no_table = false;         // --no-table: no per-residue table, no output word
     std::string plot = "/tmp/tr.ps";  // the PostScript comparison plot (--plot)
+    // What reading the configuration had to say ("Couldn't find config file",
+    // an empty line per "lib" line): printed on standard output, or on
+    // standard error when standard output is one of the run's outputs.
+    std::string notes;
 };

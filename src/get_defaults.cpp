@@ -107,7 +107,7 @@ int get_defaults(RunSettings &s)
     if (config_path(line)) owner.reset(std::fopen(line, "r"));
     FILE *cf = owner.get();
     if (!cf) {
-        std::printf("Couldn't find config file\n");
+        s.notes += "Couldn't find config file\n";
         return 0;
     }
 
@@ -139,7 +139,7 @@ int get_defaults(RunSettings &s)
         case LIB: {
             const char *eq = std::strchr(line, '=');
             if (eq) read_distances(eq + 1, s.lib, &s.libnum);
-            std::printf("\n");
+            s.notes += "\n";
             s.functnum = s.libnum;
             break;
         }

@@ -15,12 +15,12 @@
 // sequences, table and coil log (a later line replaces an earlier one; the
 // files are opened with the run's other files); pos, view, ver and prn set
 // mode bits 0x8, 0x10, 0x1 and 0x2; prn also sets the bound.  Each "lib"
-// line appends distances to lib[libnum..6] (at most 7 in all), prints a
-// newline on stdout and sets functnum = libnum; "functnum = N" sets functnum.
+// line appends distances to lib[libnum..6] (at most 7 in all), adds a
+// newline to the notes and sets functnum = libnum; "functnum = N" sets functnum.
 // A key line whose value its pattern cannot read is ignored.  No path
 // (neither variable set, or longer than 499 characters) or a file that
-// cannot be opened: "Couldn't find config file\n" on stdout, nothing
-// changed.  Returns 1 when a file was read, 0 otherwise.
+// cannot be opened: "Couldn't find config file\n" in the notes, nothing
+// else changed.  The notes are for standard output (see RunSettings).  Returns 1 when a file was read, 0 otherwise.
 int get_defaults(RunSettings &s);
 
 // strchrs: tries the characters of `chrs` in their order and returns the

@@ -769,9 +769,19 @@ FILE *open_named(const FileName &f, const char *ops, FILE *otherwise)
     return f.given ? sopen(f.name.c_str(), ops) : otherwise;
 }
 
-int run(int argc, char **argv)
+// print_notes: the configuration reader's notes, on standard output unless
+// an output of the run goes there (they would end up inside the table or
+// the GFF3 file).
+void print_notes(RunSettings &s, bool parsed)
 {
-    RunSettings s = default_settings();
+    bool taken = false;
+    for (const FileName *f : {&s.out, &s.log, &s.log_seq, &s.gff3, &s.region_tsv}) taken |= parsed && f->given && f->name == "-";
+    std::fputs(s.notes.c_str(), taken ? stderr : stdout);
+    s.notes.clear();
+}
+
+int run(int argc, char **argv, RunSettings &s)
+{
     // --help and --version answer before anything is opened or read.
     for (int i = 1; i < argc && argv[i][0] == '-'; i++) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
@@ -788,6 +798,7 @@ int run(int argc, char **argv)
     get_defaults(s);
     s.mode |= MODE_PROLINEFREE;
     parse_command_line(argc, argv, s);
+    print_notes(s, true);
 
     // Inputs first, so that nothing is created or emptied for a run that
     // cannot start.
@@ -838,9 +849,11 @@ int run(int argc, char **argv)
 int velcorin2_main(int argc, char **argv)
 {
     guard_standard_streams();
+    RunSettings s = default_settings();
     try {
-        return run(argc, argv);
+        return run(argc, argv, s);
     } catch (const Failure &e) {
+        print_notes(s, false);  // before the message, as they came first
         return report(e);
     }
 }
