@@ -140,26 +140,32 @@ void name_file(FileName &f, const char *word) { f = FileName{true, word, "comman
 
 RunSettings default_settings() { return RunSettings{}; }
 
+namespace {
+// The options that only set a mode bit.
+struct FlagOption {
+    const char *word;
+    int bit;
+};
+constexpr FlagOption flag_options[] = {
+    {"-v", MODE_VERBOSE}, {"-1", MODE_LEAVEOUT}, {"-w", MODE_W}, {"-pos", MODE_POS}};
+}  // namespace
+
 void parse_command_line(int argc, char **argv, RunSettings &s)
 {
     int acnt = 1;
     // A lone "-" is a file name (standard input or output) and ends the options.
     while (acnt < argc && argv[acnt][0] == '-' && std::strcmp(argv[acnt], "-") != 0) {
         const char *w = argv[acnt];
-        if (!std::strcmp(w, "-f")) {
+        const FlagOption *flag = std::find_if(std::begin(flag_options), std::end(flag_options),
+                                              [w](const FlagOption &o) { return !std::strcmp(o.word, w); });
+        if (flag != std::end(flag_options)) {
+            s.mode |= flag->bit;
+            acnt++;
+        } else if (!std::strcmp(w, "-f")) {
             s.functnum = std::atoi(option_value(argc, argv, acnt + 1));
             acnt += 2;
         } else if (!std::strcmp(w, "-P")) {
             s.mode ^= MODE_PROLINEFREE;
-            acnt++;
-        } else if (!std::strcmp(w, "-v")) {
-            s.mode |= MODE_VERBOSE;
-            acnt++;
-        } else if (!std::strcmp(w, "-1")) {
-            s.mode |= MODE_LEAVEOUT;
-            acnt++;
-        } else if (!std::strcmp(w, "-w")) {
-            s.mode |= MODE_W;
             acnt++;
         } else if (!std::strcmp(w, "-p")) {
             s.mode |= MODE_PRINT;
@@ -174,9 +180,6 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
             acnt++;
             if (acnt < argc && argv[acnt][0] != '-' && !std::isdigit((unsigned char)argv[acnt][0]))
                 name_file(s.regionfile, argv[acnt++]);
-        } else if (!std::strcmp(w, "-pos")) {
-            s.mode |= MODE_POS;
-            acnt++;
         } else if (!std::strcmp(w, "-d")) {
             s.mode |= MODE_MAP;
             acnt++;

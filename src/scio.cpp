@@ -398,17 +398,30 @@ void check_input(FILE *fl)
     if (fl && std::ferror(fl)) fatal(ERR_READ, stream_name(fl));
 }
 
-void sclose(FILE *fl)
+namespace {
+// untrack: what was recorded of `fl` (nothing for a stream sopen did not
+// open), forgotten from here on; *pipe tells whether it is a pipe.
+Slot untrack(FILE *fl, bool *pipe)
 {
-    if (!fl) return;
-    int fd = fileno(fl);
+    const int fd = fileno(fl);
     Slot slot;
-    if (fd >= 0 && fd < MAXFD && slots[size_t(fd)].fp == fl) {
+    *pipe = false;
+    if (fd < 0 || fd >= MAXFD) return slot;
+    if (slots[size_t(fd)].fp == fl) {
         slot = std::move(slots[size_t(fd)]);
         slots[size_t(fd)] = Slot{};
     }
-    const bool pipe = fd >= 0 && fd < MAXFD && popened_files.test(size_t(fd));
-    if (pipe) popened_files.reset(size_t(fd));
+    *pipe = popened_files.test(size_t(fd));
+    popened_files.reset(size_t(fd));
+    return slot;
+}
+}  // namespace
+
+void sclose(FILE *fl)
+{
+    if (!fl) return;
+    bool pipe;
+    Slot slot = untrack(fl, &pipe);
     const bool standard = fl == stdin || fl == stdout || fl == stderr;
 
     if (slot.writing) {
@@ -441,18 +454,11 @@ void sclose(FILE *fl)
 void sclose_quiet(FILE *fl)
 {
     if (!fl) return;
-    int fd = fileno(fl);
-    Slot slot;
-    if (fd >= 0 && fd < MAXFD && slots[size_t(fd)].fp == fl) {
-        slot = std::move(slots[size_t(fd)]);
-        slots[size_t(fd)] = Slot{};
-    }
-    if (fd >= 0 && fd < MAXFD && popened_files.test(size_t(fd))) {
-        popened_files.reset(size_t(fd));
-        if (!slot.pids[0]) {
-            pclose(fl);
-            return;
-        }
+    bool pipe;
+    Slot slot = untrack(fl, &pipe);
+    if (pipe && !slot.pids[0]) {
+        pclose(fl);
+        return;
     }
     if (fl == stdin || fl == stdout || fl == stderr)
         std::fflush(fl);
