@@ -85,6 +85,8 @@ TEST(Counts, BadInputEndsTheRunAndWritesNothing)
     dir.write("bad.fa", ">x\nMKL#EV\n");
     dir.write("cut.pos", ">p1\nt\nLIV*\nabc*\n>p2\nt\nLIV*\nabc");
     dir.write("empty.fa", "");
+    dir.write("short.fa", ">s\n" + std::string(56, 'L') + "\n");
+    write_test_model(dir);
     const std::string usage = "Try 'velcorin2-counts --help'.\n";
     using Case = std::tuple<std::vector<std::string>, int, std::string, std::string>;  // args, status, out, err
     for (auto [args, status, out, err] : std::vector<Case>{
@@ -95,12 +97,25 @@ TEST(Counts, BadInputEndsTheRunAndWritesNothing)
              {{"genfreq", "empty.fa"}, 2, "", "velcorin2-counts: warning: no records in empty.fa\n"
                                               "velcorin2-counts: no records read; nothing written\n"},
              {{"tables", "bad.fa"}, 1, "",
-              "velcorin2-counts: unknown table kind 'tables' (genfreq or posfreq)\n" + usage},
-             {{"genfreq", "bad.fa", "-f"}, 1, "", "velcorin2-counts: options go before genfreq\n" + usage}}) {
+              "velcorin2-counts: unknown table kind 'tables' (genfreq, posfreq or calibrate)\n" + usage},
+             {{"genfreq", "bad.fa", "-f"}, 1, "", "velcorin2-counts: options go before genfreq\n" + usage},
+             {{"-P", "genfreq", "bad.fa"}, 1, "", "velcorin2-counts: --distances and -P belong to calibrate\n" + usage},
+             {{"calibrate", "gen.dat", "pos.dat"}, 1, "",
+              "velcorin2-counts: calibrate needs the model's distance classes: --distances LIST (e.g. 1,2,3)\n" +
+                  usage},
+             {{"--distances", "1,2,7", "calibrate", "gen.dat", "pos.dat"}, 1, "",
+              "velcorin2-counts: --distances takes one to seven distance classes 0 to 6, such as 1,2,3\n" + usage},
+             {{"--distances", "1 2 3", "calibrate", "gen.dat"}, 1, "",
+              "velcorin2-counts: calibrate needs the GenFreq and PosFreq files, then the background\n" + usage},
+             {{"--distances", "1 2 3", "calibrate", "gen.dat", "pos.dat", "short.fa"}, 2, "",
+              "velcorin2-counts: window length 28: 56 finite residue scores; at least 1000 are needed; "
+              "nothing written\n"},
+             {{"--distances", "1 2 3", "calibrate", "pos.dat", "pos.dat", "short.fa"}, 2,
+              "ERROR: Bad Magic Number of <GenFreq> file\n", ""}}) {
         RunResult r = counts(args, dir);
         EXPECT_EQ(std::tuple(r.status, r.out, r.err), std::tuple(status, out, err)) << args[0] << " " << args[1];
     }
-    EXPECT_EQ(files(dir), 3);
+    EXPECT_EQ(files(dir), 6);
 }
 
 }  // namespace
