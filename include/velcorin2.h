@@ -135,5 +135,6 @@ struct RunSettings {
     int threads = 1;               // records scored at once
     // Files: count files, sequences, table, coil log, per-sequence log, regions.
     FileName genbnk, cctb, test, out, log, log_seq, regionfile;
+    FileName calib;                // p-score calibration (key calib, --calib); built-in tables without
     std::string plot = "/tmp/tr.ps";  // the PostScript comparison plot (--plot)
 };

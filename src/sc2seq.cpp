@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "calib.h"
 #include "get_defaults.h"
 #include "scio.h"
 #include "scpos.h"
@@ -71,6 +72,8 @@ void print_help(const RunSettings &d)
         "  -w          accepted, no effect\n"
         "  --threads N score N records at once (default %d); every output is the same as with one\n"
         "  --max-length N  score the first N residues of longer records (default %d; 0: no limit)\n"
+        "  --calib FILE  p-scores from FILE, a calibration made for the model with\n"
+        "              velcorin2-counts calibrate (key calib; default: the built-in tables)\n"
         "  -h, --help  this text;  --version  the version\n"
         "\n"
         "Distances: unless the configuration file gave them, the words after the options are the\n"
@@ -83,7 +86,7 @@ void print_help(const RunSettings &d)
         "  .gz are read through zcat, and an output name '|command' writes into a shell command.\n"
         "\n"
         "Configuration: the file named by $VELCORIN_CONFIG, else $HOME/.velcorin2, lines 'key = value'\n"
-        "with keys genbnk cctb lib test out log pos view ver prn functnum.\n"
+        "with keys genbnk cctb lib test out log pos view ver prn functnum calib.\n"
         "\n"
         "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
         VELCORIN2_VERSION, d.functnum, d.plot.c_str(), d.window_length, d.threads, d.max_length, d.functnum);
@@ -174,6 +177,9 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
             acnt += 2;
         } else if (!std::strcmp(w, "--plot")) {
             s.plot = option_value(argc, argv, acnt + 1);
+            acnt += 2;
+        } else if (!std::strcmp(w, "--calib")) {
+            name_file(s.calib, option_value(argc, argv, acnt + 1));  // over the configuration's
             acnt += 2;
         } else if (!std::strcmp(w, "--max-length")) {
             s.max_length = count_value(argc, argv, acnt + 1, 0, INT_MAX);
@@ -677,6 +683,7 @@ int run(int argc, char **argv)
     f.fpin = open_named(s.cctb, "r", nullptr);
     f.ftest = open_named(s.test, "r", nullptr);
     if (s.mode & MODE_VIEW) f.regionfile = open_named(s.regionfile, "r", nullptr);
+    std::unique_ptr<FILE, void (*)(FILE *)> fcalib(open_named(s.calib, "r", nullptr), sclose_quiet);
     timestamp(stderr);
     auto counts_g = std::make_unique<GenFreq>();
     auto counts_p = std::make_unique<PosFreq>();
@@ -685,6 +692,20 @@ int run(int argc, char **argv)
     auto model = std::make_unique<PairModel>();
     build_pair_model(*model, *counts_g, (s.mode & MODE_LEAVEOUT) ? nullptr : counts_p.get(), s);
 
+    // Every p-score of the run comes from the calibration when one is named;
+    // it must have been made for this model, or its p-scores mean nothing.
+    const PscoreTables *pscores = &builtin_pscores();
+    std::unique_ptr<PscoreTables> calibrated;
+    if (fcalib) {
+        auto c = std::make_unique<Calibration>();
+        read_calibration(fcalib.get(), s.calib.name, *c);
+        sclose(fcalib.release());
+        check_calibration(*c, s, model_fingerprint(*counts_g, *counts_p), s.calib.name);
+        calibrated = std::make_unique<PscoreTables>();
+        calibrated_pscores(*c, s.window_length, *calibrated);
+        pscores = calibrated.get();
+    }
+
     if (s.mode & MODE_VIEW) f.ps = sopen_nofollow(s.plot.c_str());
     f.fout = open_named(s.out, "w", nullptr);
     f.flog = open_named(s.log, "w", stderr);
@@ -692,7 +713,7 @@ int run(int argc, char **argv)
     std::setbuf(f.flog, nullptr);
     std::setbuf(f.flog_seq, nullptr);
 
-    calcseq(s, f, *model, *counts_p, builtin_pscores());
+    calcseq(s, f, *model, *counts_p, *pscores);
     timestamp(stderr);
 
     // The sequence input is closed too, so that a damaged compressed input

@@ -2,6 +2,8 @@
 // counting make, it never replaces a file unasked, and bad input leaves no file behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -116,6 +118,65 @@ TEST(Counts, BadInputEndsTheRunAndWritesNothing)
         EXPECT_EQ(std::tuple(r.status, r.out, r.err), std::tuple(status, out, err)) << args[0] << " " << args[1];
     }
     EXPECT_EQ(files(dir), 6);
+}
+
+// A calibration is fitted to the very scores velcorin2 prints: the sequence
+// table counts the score lines of a velcorin2 run over the same background,
+// at each window length, and the residue table is fitted to as many scores
+// as that run's table has finite rows.
+TEST(Counts, CalibrationCountsTheScoresVelcorin2Prints)
+{
+    TempDir dir;
+    write_test_model(dir);
+    std::string fasta;
+    uint32_t state = 99;  // a fixed generator: the same background on every host
+    for (int rec = 0; rec < 60; rec++) {
+        fasta += ">bg" + std::to_string(rec) + "\n";
+        const int len = 20 + int((state = state * 1664525u + 1013904223u) >> 24);  // 20 to 275
+        for (int i = 0; i < len; i++) fasta += "LIVMFYGAKRHEDQNSTCWP"[((state = state * 1664525u + 1013904223u) >> 8) % 20];
+        fasta += "\n";
+    }
+    dir.write("bg.fa", fasta);
+    for (const std::string rule : {"", "-P"}) {
+        std::vector<std::string> args = {"--force", "-o", "cal.dat", "--distances", "2,3"};
+        if (!rule.empty()) args.push_back(rule);
+        for (auto w : {"calibrate", "gen.dat", "pos.dat", "bg.fa"}) args.push_back(w);
+        RunResult r = counts(args, dir);
+        ASSERT_EQ(std::tuple(r.status, r.out, r.err), std::tuple(0, "", "")) << rule;
+        const std::string cal = dir.read("cal.dat");
+        EXPECT_NE(cal.find(rule.empty() ? "\nprolines end segments\n" : "\nprolines do not end segments\n"),
+                  std::string::npos);
+        for (int win : {28, 21}) {
+            std::vector<std::string> run = {"-v", "-win", std::to_string(win), "-f", "2", "--calib", "cal.dat"};
+            if (!rule.empty()) run.push_back(rule);
+            for (auto w : {"2", "3", "gen.dat", "pos.dat", "bg.fa", "out.txt", "coil.log"}) run.push_back(w);
+            ASSERT_EQ(run_velcorin2(run, dir.path()).status, 0);
+            std::vector<double> y;  // the score lines of scored sequences
+            const std::string log = dir.read("coil.log");
+            for (size_t at = 0; at < log.size(); at = log.find('\n', at) + 1) {
+                double v = std::strtod(log.c_str() + at + 5, nullptr);
+                if (v != -100000.0) y.push_back(v);
+            }
+            long finite = 0;  // rows (not '#' lines) whose score is not -inf
+            const std::string table = dir.read("out.txt");
+            for (size_t at = 0, nl; (nl = table.find('\n', at)) != std::string::npos; at = nl + 1)
+                finite += table[at] != '#' && table.compare(nl - 5, 5, "-inf)") != 0;
+            std::string head = "\nresidue " + std::to_string(win) + " scores " + std::to_string(finite) + " ";
+            ASSERT_NE(cal.find(head), std::string::npos) << rule << " " << win;
+            const size_t seq = cal.find("\nsequence " + std::to_string(win) + " scored " + std::to_string(y.size()));
+            ASSERT_NE(seq, std::string::npos) << rule << " " << win;
+            // Each row: score, count below it (the score lines print six
+            // decimals, so none is taken for a grid score it is not).
+            const char *row = cal.c_str() + cal.find('\n', seq + 1) + 1;
+            for (int k = 0; k < 813; k++) {
+                char *end;
+                const double g = std::strtod(row, &end);
+                const long c = std::strtol(end, &end, 10);
+                EXPECT_EQ(c, std::count_if(y.begin(), y.end(), [g](double v) { return v < g; })) << g;
+                row = std::strchr(end, '\n') + 1;
+            }
+        }
+    }
 }
 
 }  // namespace
