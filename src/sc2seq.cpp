@@ -72,7 +72,7 @@ void print_help(const RunSettings &d)
         "  -w          accepted, no effect\n"
         "  --threads N score N records at once (default %d); every output is the same as with one\n"
         "  --max-length N  score the first N residues of longer records (default %d; 0: no limit)\n"
-        "  --calib FILE  p-scores from FILE, a calibration made for the model with\n"
+        "  --calib FILE p-scores from FILE, a calibration made for the model with\n"
         "              velcorin2-counts calibrate (key calib; default: the built-in tables)\n"
         "  -h, --help  this text;  --version  the version\n"
         "\n"

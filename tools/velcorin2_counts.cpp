@@ -90,8 +90,8 @@ void print_help()
         "one file.\n"
         "\n"
         "Exit status: %d written; %d command-line mistake; %d error (unreadable or bad input,\n"
-        "output exists, a count past %d, write failure); 255 a FASTA character that\n"
-        "cannot be parsed.\n",
+        "output exists, a count past %d, too few scores to calibrate, write failure);\n"
+        "255 a FASTA character that cannot be parsed.\n",
         PROG, VELCORIN2_VERSION, PROG, PROG, PROG, NREG, DEFAULT_GENFREQ, DEFAULT_POSFREQ, DEFAULT_CALIBRATION,
         DEFAULT_INPUT, MAXSEQ, ST_OK, ST_USAGE, ST_ERROR, INT32_MAX);
 }
