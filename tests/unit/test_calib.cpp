@@ -225,7 +225,6 @@ TEST(Calib, DamagedFilesAreRefused)
     const std::string row5 = good.substr(good.find("\n-39.96 ") + 1, 22);  // "-39.96 0.<12 digits>\n"
     const std::string seqrow = good.substr(good.find("\n0.0 ", good.find("sequence 28")) + 1);
     const std::string seqrow0 = seqrow.substr(0, seqrow.find('\n') + 1);
-    const std::string last21 = good.substr(good.find("\n30.00 ", table21) + 1, 21);  // "30.00 0.<12 digits>"
     const std::string last = good.substr(good.rfind('\n', good.size() - 2) + 1);      // the last row
     const std::string E = "ERROR: Error while reading from calibration file cal.dat, ";
     struct Case {
@@ -235,8 +234,6 @@ TEST(Calib, DamagedFilesAreRefused)
     const std::vector<Case> cases = {
         {"another version", edit(good, "calibration 1", "calibration 2"),
          "ERROR: Bad Magic Number of calibration file cal.dat (its first line must be 'velcorin2 calibration 1')\n"},
-        {"empty", "", "ERROR: Bad Magic Number of calibration file cal.dat (its first line must be "
-                      "'velcorin2 calibration 1')\n"},
         {"cut after a row", good.substr(0, table21),
          E + "line 7823: the file ends where the window-21 residue table is expected\n"},
         {"cut inside a row", good.substr(0, good.find("\n-39.96 ") + 12),
@@ -247,9 +244,6 @@ TEST(Calib, DamagedFilesAreRefused)
         {"wrong grid score", edit(good, row5, "-39.97" + row5.substr(6)),
          E + "line 12: '-39.97 " + row5.substr(7, 14) +
              "' where row -39.96 of the window-28 residue table ('-39.96 0.' and 12 digits) is expected\n"},
-        {"probability 1", edit(good, "\n30.00 0.", "\n30.00 1.", "residue 21"),
-         E + "line 14824: '30.00 1." + last21.substr(8, 12) +
-             "' where row 30.00 of the window-21 residue table ('30.00 0.' and 12 digits) is expected\n"},
         {"count falls", edit(good, seqrow0, "0.0 0 0.000000\n"),
          E + "line 7649: the count of row 0.0 of the window-28 sequence table is below the row before\n"},
         {"value is not count / scored", edit(good, seqrow0, seqrow0.substr(0, seqrow0.size() - 2) + "1\n"),
@@ -259,8 +253,6 @@ TEST(Calib, DamagedFilesAreRefused)
         {"tables swapped", edit(good, "residue 28", "residue 21"),
          E + "line 7: '" + good.substr(good.find("residue 28"), 60).replace(8, 2, "21") +
              "' where the header of the window-28 residue table ('residue 28 scores ... rows 7001') is expected\n"},
-        {"a distance outside 0..6", edit(good, "distances 1 2 3", "distances 1 2 9"),
-         E + "line 2: 'distances 1 2 9' where 'distances' and one to seven classes 0 to 6 is expected\n"},
         {"carriage returns", edit(good, "prolines end segments\n", "prolines end segments\r\n"),
          E + "line 3: 'prolines end segments' where 'prolines end segments' or 'prolines do not end segments' "
              "is expected\n"},
@@ -305,9 +297,6 @@ TEST(Calib, OnlyTheModelItWasMadeForMayUseIt)
     EXPECT_EQ(check(other, c->model), head +
                                           "it was made for distance classes 1 2 3 with prolines ending segments, the "
                                           "run uses 3 1 2 with prolines not ending segments" + tail);
-    other = s;
-    other.functnum = 2;
-    EXPECT_NE(check(other, c->model), "");
     EXPECT_EQ(check(s, 0xfedcba9876543210ull),
               head + "it was made with other count files (model 0123456789abcdef, this run's fedcba9876543210)" + tail);
 }
