@@ -5,7 +5,7 @@
 //   2. The Sequence record
 //   3. Residue and register alphabets
 //   4. The mode bits of a run
-//   5. Count tables and probability tables
+//   5. Count tables, probability tables and the calibration
 //   6. RunSettings: everything a run varies by, filled once and then read-only
 //
 // Residues travel through the program as small numbers: the index of the
@@ -85,6 +85,33 @@ struct ProbTables {
     double pprobp[NAA][NAA][NREG][NREG];// pair by register pair, coils
 };
 
+// A calibration: the p-score tables fitted to the scores a model gives a
+// background, and what identifies that model (written by velcorin2-counts
+// calibrate, read with the calib key).  Index [0] is window length 28, [1] 21.
+inline constexpr int CAL_RESIDUE_ROWS = 7001;            // scores -40.00 .. 30.00 by 0.01
+inline constexpr int CAL_SEQUENCE_ROWS = 813;            // scores -63.9 .. 17.3 by 0.1
+inline constexpr int64_t CAL_UNIT = 1000000000000;       // probabilities in units of 1e-12
+struct CalResidueTable {
+    int64_t scores = 0;                  // finite best residue scores fitted
+    double lower = 0.0, lower_scale = 0.0;  // exponential lower tail below `lower`
+    double upper = 0.0, upper_scale = 0.0;  // exponential upper tail above `upper`
+    int64_t q[CAL_RESIDUE_ROWS] = {};    // P(score < row's score) in CAL_UNITs, strictly rising
+};
+struct CalSequenceTable {
+    int32_t scored = 0;                  // sequences with a score
+    int32_t c[CAL_SEQUENCE_ROWS] = {};   // of them scoring below the row's score
+};
+struct Calibration {
+    int32_t functnum = 0;                // distance classes of the model
+    int8_t lib[NREG] = {};
+    bool prolinefree = true;             // prolines end scoring segments
+    uint64_t model = 0;                  // model_fingerprint of the count files
+    std::string source;                  // the background's file names
+    int64_t chains = 0, residues = 0;    // records read and their residues
+    CalResidueTable residue[2];
+    CalSequenceTable sequence[2];
+};
+
 // ---- 6. Run settings ----------------------------------------------------------
 // A file the run names, from the configuration file or the command line.
 struct FileName {
@@ -114,6 +141,7 @@ struct RunSettings {
     bool region_bound_given = false;  // --pscore was given: -p leaves region_bound alone
     int32_t min_length = 1;        // --min-length: shortest region listed
     bool no_table = false;         // --no-table: no per-residue table, no output word
+    FileName calib;                // p-score calibration (key calib, --calib); built-in tables without
     std::string plot = "/tmp/tr.ps";  // the PostScript comparison plot (--plot)
     // What reading the configuration had to say ("Couldn't find config file",
     // an empty line per "lib" line): printed on standard output, or on

@@ -24,12 +24,12 @@ namespace {
 constexpr int BUFLEN = 500;  // path, line pieces and file names, NUL included
 constexpr int LIBMAX = 7;    // entries of lib
 
-enum Key { GENBNK, CCTB, LIB, TEST, OUT, LOG, POS, VIEW, VER, PRN, FUNCTNUM, NKEYS };
+enum Key { GENBNK, CCTB, LIB, TEST, OUT, LOG, POS, VIEW, VER, PRN, FUNCTNUM, CALIB, NKEYS };
 
 // In matching order; a line matches over the key's length only, so
 // "library" is a "lib" line and "verbose" a "ver" line.
 constexpr const char *keys[NKEYS] = {"genbnk", "cctb", "lib", "test", "out", "log",
-                                     "pos",    "view", "ver", "prn",  "functnum"};
+                                     "pos",    "view", "ver", "prn",  "functnum", "calib"};
 
 // config_path: fills `path` and returns true, or false when no path can be
 // formed (the result does not fit the buffer, or nothing names a file).
@@ -120,6 +120,7 @@ int get_defaults(RunSettings &s)
         case TEST: take_name(line, "test = %499s", s.test); break;
         case OUT: take_name(line, "out = %499s", s.out); break;
         case LOG: take_name(line, "log = %499s", s.log); break;
+        case CALIB: take_name(line, "calib = %499s", s.calib); break;
         case POS: s.mode |= MODE_POS; break;
         case VIEW: s.mode |= MODE_VIEW; break;
         case VER: s.mode |= MODE_VERBOSE; break;

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "calib.h"
 #include "get_defaults.h"
 #include "scio.h"
 #include "scpos.h"
@@ -79,6 +80,8 @@ void print_help(const RunSettings &d)
         "                  is the coil report's entries at that threshold, adjacent ones joined\n"
         "  --min-length L  leave out regions shorter than L residues (default %d)\n"
         "  --no-table      no per-residue table: the output word is left out, key out is ignored\n"
+        "  --calib FILE p-scores from FILE, a calibration made for the model with\n"
+        "              velcorin2-counts calibrate (key calib; default: the built-in tables)\n"
         "  -h, --help  this text;  --version  the version\n"
         "\n"
         "Distances: unless the configuration file gave them, the words after the options are the\n"
@@ -91,7 +94,7 @@ void print_help(const RunSettings &d)
         "  .gz are read through zcat, and an output name '|command' writes into a shell command.\n"
         "\n"
         "Configuration: the file named by $VELCORIN_CONFIG, else $HOME/.velcorin2, lines 'key = value'\n"
-        "with keys genbnk cctb lib test out log pos view ver prn functnum.\n"
+        "with keys genbnk cctb lib test out log pos view ver prn functnum calib.\n"
         "\n"
         "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
         VELCORIN2_VERSION, d.functnum, d.plot.c_str(), d.window_length, d.threads, d.max_length, d.min_length,
@@ -200,6 +203,9 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
             acnt += 2;
         } else if (!std::strcmp(w, "--plot")) {
             s.plot = option_value(argc, argv, acnt + 1);
+            acnt += 2;
+        } else if (!std::strcmp(w, "--calib")) {
+            name_file(s.calib, option_value(argc, argv, acnt + 1));  // over the configuration's
             acnt += 2;
         } else if (!std::strcmp(w, "--max-length")) {
             s.max_length = count_value(argc, argv, acnt + 1, 0, INT_MAX);
@@ -721,8 +727,11 @@ void check_outputs(const RunSettings &s)
         const char *role;
         const FileName *file;
     };
-    const Named inputs[] = {{"GenFreq file", &s.genbnk}, {"PosFreq file", &s.cctb}, {"sequence input", &s.test},
-                            {"region file", (s.mode & MODE_VIEW) ? &s.regionfile : nullptr}};
+    const Named inputs[] = {{"GenFreq file", &s.genbnk},
+                            {"PosFreq file", &s.cctb},
+                            {"sequence input", &s.test},
+                            {"region file", (s.mode & MODE_VIEW) ? &s.regionfile : nullptr},
+                            {"calibration file", &s.calib}};
     const FileName plot{true, s.plot, ""};
     const Named outputs[] = {{"table", s.no_table ? nullptr : &s.out}, {"coil log", &s.log},
                              {"per-sequence log", &s.log_seq}, {"plot", (s.mode & MODE_VIEW) ? &plot : nullptr},
@@ -762,6 +771,8 @@ void check_outputs(const RunSettings &s)
         if (head[0] == '>') refuse(name, "it holds sequences or registers (it starts with '>')");
         if (!std::strncmp(head, "GenFreq ", 8) || !std::strncmp(head, "PosFreq ", 8))
             refuse(name, std::string("it is a ") + std::string(head, 7) + " count file");
+        if (!std::strncmp(head, CALIBRATION_MAGIC, std::strlen(CALIBRATION_MAGIC)))
+            refuse(name, "it is a calibration file");
     }
 }
 
@@ -810,6 +821,7 @@ int run(int argc, char **argv, RunSettings &s)
     f.fpin = open_named(s.cctb, "r", nullptr);
     f.ftest = open_named(s.test, "r", nullptr);
     if (s.mode & MODE_VIEW) f.regionfile = open_named(s.regionfile, "r", nullptr);
+    std::unique_ptr<FILE, void (*)(FILE *)> fcalib(open_named(s.calib, "r", nullptr), sclose_quiet);
     check_outputs(s);
     timestamp(stderr);
     auto counts_g = std::make_unique<GenFreq>();
@@ -818,6 +830,20 @@ int run(int argc, char **argv, RunSettings &s)
     readposfreq(f.fpin, *counts_p);
     auto model = std::make_unique<PairModel>();
     build_pair_model(*model, *counts_g, (s.mode & MODE_LEAVEOUT) ? nullptr : counts_p.get(), s);
+
+    // Every p-score of the run comes from the calibration when one is named;
+    // it must have been made for this model, or its p-scores mean nothing.
+    const PscoreTables *pscores = &builtin_pscores();
+    std::unique_ptr<PscoreTables> calibrated;
+    if (fcalib) {
+        auto c = std::make_unique<Calibration>();
+        read_calibration(fcalib.get(), s.calib.name, *c);
+        sclose(fcalib.release());
+        check_calibration(*c, s, model_fingerprint(*counts_g, *counts_p), s.calib.name);
+        calibrated = std::make_unique<PscoreTables>();
+        calibrated_pscores(*c, s.window_length, *calibrated);
+        pscores = calibrated.get();
+    }
 
     if (s.mode & MODE_VIEW) f.ps = sopen_replacing(s.plot.c_str(), f.ps_scratch);
     f.fout = open_named(s.out, "w", nullptr);
@@ -828,7 +854,7 @@ int run(int argc, char **argv, RunSettings &s)
     std::setbuf(f.flog, nullptr);
     std::setbuf(f.flog_seq, nullptr);
 
-    calcseq(s, f, *model, *counts_p, builtin_pscores());
+    calcseq(s, f, *model, *counts_p, *pscores);
     timestamp(stderr);
 
     // Every stream is closed and checked: a damaged compressed input (its

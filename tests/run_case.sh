@@ -7,7 +7,8 @@
 # configuration file VELCORIN_CONFIG names) or `.velcorin2` (found through
 # HOME instead; $MODEL and $DATA are replaced in both), `stdin`, and
 # <file>.expected for every file to compare: the outputs it names, and
-# stdout, stderr (time stamps masked as <time>) and status.  With a thread
+# stdout, stderr (time stamps masked as <time>, the test model's and the
+# shared data's folders written back as $MODEL and $DATA) and status.  With a thread
 # count, --threads N goes first on the command line and every expectation
 # must hold all the same.  UPDATE=1 writes the expected files instead.
 set -u
@@ -32,7 +33,9 @@ env -i PATH="$PATH" HOME="$work" TZ=UTC ${conf:+VELCORIN_CONFIG=$conf} ${ASAN_OP
   ${TSAN_OPTIONS:+TSAN_OPTIONS=$TSAN_OPTIONS} "$bin/$prog" "${words[@]}" \
   <"$([ -f stdin ] && echo stdin || echo /dev/null)" >stdout 2>stderr.raw
 echo $? >status
-sed -E 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}$/<time>/' stderr.raw >stderr
+sed -E 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}$/<time>/' stderr.raw |
+  sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" >stderr
+sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stdout >stdout.masked && mv stdout.masked stdout
 failed=0
 for want in "$case_dir"/*.expected; do
   [ -e "$want" ] || continue

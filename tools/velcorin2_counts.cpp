@@ -1,4 +1,5 @@
-// velcorin2-counts: builds the two count files of the velcorin2 model.
+// velcorin2-counts: builds the two count files of the velcorin2 model and
+// the p-score calibration that goes with them.
 //
 // Contents:
 //   print_help        the help page, with the live defaults
@@ -7,19 +8,26 @@
 //   add_posrecord     add_seq2 with weight +1, refusing a count past INT32_MAX
 //   count_genfreq     every FASTA record of one input into the GenFreq tables
 //   count_posfreq     every register-file record of one input into the PosFreq tables
+//   parse_distances   the value of --distances
+//   score_background  every FASTA record of one input scored at window lengths 28 and 21
+//   calibrate         the calibration of a model from its background scores
 //   open_output       a scratch file next to the output, so a failed run leaves nothing
 //   commit_output     the scratch file becomes the output (refusing to replace one unless forced)
 //   counts_main       the command line and the run
 //
-// The counting and the file layouts are the main program's own (add_genseq
-// and add_seq2 of scpos, getseq2/getpos, writegenfreq/writeposfreq of scio),
-// so a file written here reads back in velcorin2 exactly as counted.
+// The counting, the scoring and the file layouts are the main program's own
+// (add_genseq and add_seq2 of scpos, getseq2/getpos, writegenfreq/
+// writeposfreq of scio, build_pair_model/scseqadj of scscore, calib), so a
+// file written here reads back in velcorin2 exactly as made, and a
+// calibration is fitted to the very scores velcorin2 prints.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -28,8 +36,10 @@
 #include <string>
 #include <vector>
 
+#include "calib.h"
 #include "scio.h"
 #include "scpos.h"
+#include "scscore.h"
 #include "scsystem.h"
 #include "velcorin2.h"
 
@@ -43,6 +53,7 @@ constexpr const char *PROG = "velcorin2-counts";
 constexpr const char *DEFAULT_INPUT = "-";
 constexpr const char *DEFAULT_GENFREQ = "genfreq.dat";
 constexpr const char *DEFAULT_POSFREQ = "posfreq.dat";
+constexpr const char *DEFAULT_CALIBRATION = "calibration.dat";
 
 // Exit statuses, also listed on the help page and in the manual.
 constexpr int ST_OK = 0, ST_USAGE = 1, ST_ERROR = 2;
@@ -54,28 +65,36 @@ void print_help()
         "\n"
         "Usage: %s [options] genfreq [FASTA...]\n"
         "       %s [options] posfreq [REGISTER_FILE...]\n"
+        "       %s [options] --distances LIST [-P] calibrate GENFREQ POSFREQ [FASTA...]\n"
         "\n"
         "  genfreq   counts residues and residue pairs 1..%d apart in FASTA records and\n"
         "            writes a GenFreq file (velcorin2 key genbnk)\n"
         "  posfreq   counts residues by heptad register and residue pairs by register pair\n"
         "            in register files (.pos) and writes a PosFreq file (velcorin2 key cctb)\n"
+        "  calibrate scores background FASTA records with the model (the two count files,\n"
+        "            the distance classes, the proline rule) at window lengths 28 and 21 and\n"
+        "            writes the p-score calibration of that model (velcorin2 key calib)\n"
         "\n"
         "Options:\n"
-        "  -o FILE       output file (default %s for genfreq, %s for posfreq;\n"
-        "                '-' writes to standard output)\n"
+        "  -o FILE       output file (default %s for genfreq, %s for posfreq,\n"
+        "                %s for calibrate; '-' writes to standard output)\n"
         "  -f, --force   replace an existing output file (default: refuse)\n"
+        "  --distances LIST  calibrate: the model's distance classes 0..6, as velcorin2 is\n"
+        "                given them (e.g. 1,2,3 or \"1 2 3\")\n"
+        "  -P            calibrate: prolines do not end a scoring segment (velcorin2 -P)\n"
         "  -h, --help    this text\n"
         "  --version     the version\n"
         "\n"
         "Inputs default to '%s' (standard input); names ending in .gz or .Z are read\n"
         "through zcat, '~' names a home directory.  Records longer than %d residues are\n"
-        "counted up to that length, with a warning.  Several inputs add up into one file.\n"
+        "counted (scored) up to that length, with a warning.  Several inputs add up into\n"
+        "one file.\n"
         "\n"
         "Exit status: %d written; %d command-line mistake; %d error (unreadable or bad input,\n"
-        "output exists, a count past %d, write failure); 255 a FASTA character that\n"
-        "cannot be parsed.\n",
-        PROG, VELCORIN2_VERSION, PROG, PROG, NREG, DEFAULT_GENFREQ, DEFAULT_POSFREQ, DEFAULT_INPUT,
-        MAXSEQ, ST_OK, ST_USAGE, ST_ERROR, INT32_MAX);
+        "output exists, a count past %d, too few scores to calibrate, write failure);\n"
+        "255 a FASTA character that cannot be parsed.\n",
+        PROG, VELCORIN2_VERSION, PROG, PROG, PROG, NREG, DEFAULT_GENFREQ, DEFAULT_POSFREQ, DEFAULT_CALIBRATION,
+        DEFAULT_INPUT, MAXSEQ, ST_OK, ST_USAGE, ST_ERROR, INT32_MAX);
 }
 
 [[noreturn]] void bad_usage(const std::string &what)
@@ -160,6 +179,118 @@ long count_posfreq(const char *input, PosFreq &t)
     }
     in.close();
     return n;
+}
+
+// ---- Calibration ----------------------------------------------------------------
+
+// parse_distances: "1,2,3" or "1 2 3" into the settings: one to seven classes 0..6.
+void parse_distances(const std::string &list, RunSettings &s)
+{
+    s.functnum = 0;
+    for (size_t i = 0; i < list.size();) {
+        if (list[i] == ',' || list[i] == ' ') {
+            i++;
+            continue;
+        }
+        const bool one_digit = list[i] >= '0' && list[i] <= '6' &&
+                               (i + 1 == list.size() || list[i + 1] == ',' || list[i + 1] == ' ');
+        if (!one_digit || s.functnum == NREG)
+            bad_usage("--distances takes one to seven distance classes 0 to 6, such as 1,2,3");
+        s.lib[s.functnum++] = int8_t(list[i] - '0');
+        i++;
+    }
+    if (s.functnum == 0) bad_usage("--distances takes one to seven distance classes 0 to 6, such as 1,2,3");
+    s.libnum = s.functnum;
+}
+
+// What the calibration is fitted to, per window length ([0] 28, [1] 21):
+// the finite best score of every residue and the best score of every
+// sequence that has one (residues no window covers, and sequences without
+// any window, have no score to rank and are left out).
+struct BackgroundScores {
+    std::vector<double> residues[2], sequences[2];
+    int64_t chains = 0, length = 0;
+};
+
+// score_background: every FASTA record of `input`, scored as velcorin2
+// scores it under settings[0] (window length 28) and settings[1] (21).
+void score_background(const char *input, const PairModel &m, const RunSettings settings[2], BackgroundScores &bg)
+{
+    Input in(input);
+    Sequence rec;
+    Workspace ws;
+    auto scs = std::make_unique<double[][NREG]>(MAXSEQ);
+    auto offsets = std::make_unique<int8_t[]>(MAXSEQ);
+    long n = 0;
+    while (getseq2(in.fl, rec, MAXSEQ)) {
+        print_warnings(rec);
+        n++;
+        bg.chains++;
+        bg.length += rec.seqlen;
+        for (int w = 0; w < 2; w++) {
+            double best;
+            if (!scseqadj(m, settings[w], ws, rec.seq.data(), rec.seqlen, scs.get(), offsets.get(), &best)) continue;
+            for (int32_t i = 0; i < rec.seqlen; i++) {
+                const double v = scs[i][offsets[i]];
+                if (std::isfinite(v)) bg.residues[w].push_back(v);
+            }
+            if (std::isfinite(best)) bg.sequences[w].push_back(best);
+        }
+    }
+    in.close();
+    if (n == 0) std::fprintf(stderr, "%s: warning: no records in %s\n", PROG, input);
+}
+
+// calibrate: the calibration of the model in `s` (distances, proline rule)
+// with the count files `gen` and `pos`, fitted to the FASTA `inputs`.
+std::unique_ptr<Calibration> calibrate(const RunSettings &s, const char *gen, const char *pos,
+                                       const std::vector<const char *> &inputs)
+{
+    auto g = std::make_unique<GenFreq>();
+    auto p = std::make_unique<PosFreq>();
+    {
+        Input gin(gen), pin(pos);
+        readgenfreq(gin.fl, *g);
+        readposfreq(pin.fl, *p);
+        gin.close();
+        pin.close();
+    }
+    auto m = std::make_unique<PairModel>();
+    build_pair_model(*m, *g, p.get(), s);
+    RunSettings settings[2] = {s, s};
+    settings[0].window_length = 28;
+    settings[1].window_length = 21;
+
+    auto bg = std::make_unique<BackgroundScores>();
+    auto c = std::make_unique<Calibration>();
+    for (const char *in : inputs) {
+        score_background(in, *m, settings, *bg);
+        // The source is named by its file names, never its directories, so
+        // the same data give the same file wherever they lie.
+        const char *base = std::strcmp(in, "-") == 0 ? "(standard input)" : std::strrchr(in, '/');
+        std::string name = base && *base == '/' ? base + 1 : base ? base : in;
+        if (name.empty()) name = in;
+        for (char &ch : name)
+            if ((unsigned char)ch < ' ') ch = '?';  // the name is one line of the file
+        c->source += (c->source.empty() ? "" : " ") + name;
+    }
+    if (bg->chains == 0) die("no records read; nothing written");
+    c->functnum = s.functnum;
+    std::copy(s.lib, s.lib + NREG, c->lib);
+    c->prolinefree = (s.mode & MODE_PROLINEFREE) != 0;
+    c->model = model_fingerprint(*g, *p);
+    c->chains = bg->chains;
+    c->residues = bg->length;
+    for (int w = 0; w < 2; w++) {
+        const std::string at = "window length " + std::to_string(settings[w].window_length) + ": ";
+        std::string why;
+        std::vector<double> &x = bg->residues[w], &y = bg->sequences[w];
+        std::sort(x.begin(), x.end());
+        std::sort(y.begin(), y.end());
+        if (!fit_residue_table(x, c->residue[w], &why) || !fit_sequence_table(y, c->sequence[w], &why))
+            die(at + why + "; nothing written");
+    }
+    return c;
 }
 
 // ---- Output -------------------------------------------------------------------
@@ -257,8 +388,11 @@ namespace {
 
 int counts_run(int argc, char **argv)
 {
-    bool force = false;
+    bool force = false, model_options = false;
     std::string out;
+    RunSettings model;  // calibrate: the model's distances and proline rule
+    model.mode = MODE_PROLINEFREE;
+    model.functnum = 0;
     int k = 1;
     for (; k < argc && argv[k][0] == '-' && argv[k][1] != '\0'; k++) {
         std::string a = argv[k];
@@ -278,24 +412,47 @@ int counts_run(int argc, char **argv)
             out = argv[k];
         } else if (a.rfind("--output=", 0) == 0) {
             out = a.substr(9);
+        } else if (a == "--distances") {
+            if (++k >= argc) bad_usage("option --distances needs the distance classes");
+            parse_distances(argv[k], model);
+            model_options = true;
+        } else if (a.rfind("--distances=", 0) == 0) {
+            parse_distances(a.substr(12), model);
+            model_options = true;
+        } else if (a == "-P") {
+            model.mode ^= MODE_PROLINEFREE;
+            model_options = true;
         } else {
             bad_usage("unknown option " + a);
         }
     }
-    if (k >= argc) bad_usage("say genfreq or posfreq");
+    if (k >= argc) bad_usage("say genfreq, posfreq or calibrate");
     std::string what = argv[k++];
-    bool gen = what == "genfreq";
-    if (!gen && what != "posfreq") bad_usage("unknown table kind '" + what + "' (genfreq or posfreq)");
-    if (out.empty()) out = gen ? DEFAULT_GENFREQ : DEFAULT_POSFREQ;
+    bool gen = what == "genfreq", calib = what == "calibrate";
+    if (!gen && !calib && what != "posfreq")
+        bad_usage("unknown table kind '" + what + "' (genfreq, posfreq or calibrate)");
+    if (out.empty()) out = gen ? DEFAULT_GENFREQ : calib ? DEFAULT_CALIBRATION : DEFAULT_POSFREQ;
     // Options after the kind are a common slip; they would otherwise be read as files.
     for (int i = k; i < argc; i++)
         if (argv[i][0] == '-' && argv[i][1] != '\0') bad_usage(std::string("options go before ") + what);
+    if (model_options && !calib) bad_usage("--distances and -P belong to calibrate");
+    if (calib && model.functnum == 0)
+        bad_usage("calibrate needs the model's distance classes: --distances LIST (e.g. 1,2,3)");
+    if (calib && argc - k < 2) bad_usage("calibrate needs the GenFreq and PosFreq files, then the background");
+    const char *genfile = calib ? argv[k++] : nullptr;
+    const char *posfile = calib ? argv[k++] : nullptr;
 
     std::vector<const char *> inputs(argv + k, argv + argc);
     if (inputs.empty()) inputs.push_back(DEFAULT_INPUT);
 
     // Refused before the counting starts, and again atomically at the end.
     if (!force && out != "-" && exists(out)) die(out + " exists; use --force to replace it");
+    if (calib) {
+        std::unique_ptr<Calibration> c = calibrate(model, genfile, posfile, inputs);
+        Output o = open_output(out);
+        commit_output(o, force, write_calibration(o.fl, *c));
+        return ST_OK;
+    }
     auto g = std::make_unique<GenFreq>();
     auto p = std::make_unique<PosFreq>();
     long records = 0;
