@@ -16,7 +16,7 @@ root=$(pwd)
 secs=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fasta pos config counts region format cli driver)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fasta pos config counts calib region format cli driver)
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVELCORIN_FUZZ=ON -DVELCORIN_TESTS=OFF \
   -DCMAKE_BUILD_TYPE= >/dev/null
