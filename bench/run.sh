@@ -6,10 +6,13 @@
 # then the split between reading, scoring and formatting.
 #   bash bench/run.sh [residues]      (default 10,000,000)
 # Each velcorin2 figure is the best of 3 runs (the least disturbed by other
-# work on the machine); run it on an idle machine.
+# work on the machine); run it on an idle machine.  The files go to a memory
+# file system when there is one (/dev/shm): a disk's write-back of earlier
+# runs' tables would otherwise stall later runs at random.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-10000000}
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake -S . -B build >/dev/null && cmake --build build -j "$(nproc)" --target velcorin2 bench_split >/dev/null

@@ -1,11 +1,5 @@
 // calib: p-scores fitted to the model in use.
-//
-// Contents:
-//   1. The grids and the model's fingerprint: grid, seq_grid, model_fingerprint
-//   2. Fitting: fit_residue_table, fit_sequence_table
-//   3. The file: its lines (header_lines, residue_header, sequence_header, row
-//      texts), write_calibration, read_calibration
-//   4. A run: check_calibration, calibrated_pscores
+// Contents: see calib.h.
 //
 // The file is text a person can read:
 //

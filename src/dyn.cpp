@@ -1,8 +1,5 @@
 // dyn: the maximum over sliding windows.
-//
-// Contents:
-//   larger, copy          one step of every lane
-//   max_over_windows      the block method
+// Contents: see dyn.h.
 //
 // The windows are cut into blocks of `window` consecutive window indices.
 // The windows containing position p are p - window + 1 .. p: the tail of one

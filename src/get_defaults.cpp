@@ -1,10 +1,5 @@
 // get_defaults: the configuration file read before the command line.
-//
-// Contents:
-//   strchrs         first occurrence of the first of a set of characters that occurs
-//   config_path     the file name from VELCORIN_CONFIG or HOME
-//   read_distances  the value list of a "lib" line
-//   get_defaults    the reader itself
+// Contents: see get_defaults.h.
 #include "get_defaults.h"
 
 #include <unistd.h>

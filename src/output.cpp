@@ -1,14 +1,5 @@
 // output: p-score tables, per-residue table, coil logs, PostScript plot.
-//
-// Contents:
-//   1. P-score tables: build_global, build_sequence_tables, builtin_pscores,
-//      finish_pscores, score_row, prob_row, score2prob, prob2score, seq_scr2pscr
-//   2. Text helpers: appendf, put_uint, put_padded, format_f72
-//   3. Per-residue table: txt_format_row, txt_output2
-//   4. Logs: log_output_ver, log_print_coil, log_output_prn3
-//   5. Map: mark_residue, print_ruler, print_coil3
-//   6. Plot: print_curve, res_compare
-//   7. Coiled-coil regions: find_regions, region_seqid, the GFF3 and TSV writers
+// Contents: see output.h.
 #include "output.h"
 
 #include <array>

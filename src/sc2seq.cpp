@@ -1,11 +1,5 @@
 // sc2seq: the command line and the per-sequence driver.
-//
-// Contents:
-//   1. Settings: default_settings, print_help, parse_command_line, check_settings
-//   2. One record: Sinks, Job, Scratch, read_record, process, write_out
-//   3. Many records at once: Pipeline
-//   4. calcseq, nondot_advance
-//   5. velcorin2_main: files opened in a safe order, the run, shut-down
+// Contents: see sc2seq.h.
 //
 // A run is one pass.  Every record is read on the main thread, scored and
 // rendered into texts (on a worker thread when there are several), and its
@@ -474,6 +468,14 @@ void process(const Run &run, Scratch &w, Job &job, Item &j)
 
 void process_all(const Run &run, Scratch &w, Job &job)
 {
+    // Room for the whole table of the job at once: a text that grows record
+    // by record is copied again at every step.
+    if (!run.s.no_table) {
+        size_t rows = 0;
+        for (size_t i = 0; i < job.used; i++) rows += size_t(job.items[i].rec.seqlen);
+        std::string &table = job.text[run.sinks.of[OUT_TABLE]];
+        table.reserve(table.size() + rows * 58 + job.used * 2 * NAMELEN);
+    }
     for (size_t i = 0; i < job.used; i++) process(run, w, job, job.items[i]);
 }
 
@@ -643,7 +645,7 @@ int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model,
         }
     } else {
         // Batches of about BATCH_RESIDUES residues or BATCH_RECORDS records.
-        constexpr int64_t BATCH_RESIDUES = 16384;
+        constexpr int64_t BATCH_RESIDUES = 8192;
         constexpr size_t BATCH_RECORDS = 256;
         Pipeline pipeline(run, s.threads);
         bool end = false;

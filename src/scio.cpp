@@ -1,13 +1,5 @@
 // scio: streams, alphabets, the FASTA reader and the count files.
-//
-// Contents:
-//   1. Stream bookkeeping    popened_files, zcat children, names of output streams
-//   2. Opening               sopen (home expansion, zcat, "|cmd"), sopen_replacing, sreplace, file_identity
-//   3. Closing               sclose, sclose_quiet, check_input, stream_name
-//   4. Alphabets             aaname, posname, aanum, numaa, numpos
-//   5. FASTA reader          getseq2, warn_truncated
-//   6. Count files           readgenfreq, readposfreq, ntohla, writegenfreq, writeposfreq
-//   7. Region file           read_region
+// Contents: see scio.h.
 #include "scio.h"
 
 #include <fcntl.h>

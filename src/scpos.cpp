@@ -1,10 +1,5 @@
 // scpos: register files (".pos") and the counting of both count files.
-//
-// Contents:
-//   read_line, grow, bump, count_up   helpers
-//   getpos     one record: code, title, residues "*", registers "*"
-//   add_seq2   add (bias +1) or take out (bias -1) one record's PosFreq counts
-//   add_genseq add one record's GenFreq (background) counts
+// Contents: see scpos.h.
 #include "scpos.h"
 
 #include <algorithm>

@@ -1,12 +1,5 @@
 // scscore: probability tables, the pair and stock scorers.
-//
-// Contents:
-//   1. The model: getlog, getdlog, calcgprobs, calcgprobp, calcpprobs, calcpprobp
-//   2. The pair model: build_pair_terms, build_pos_probs, build_pair_model
-//   3. Workspace
-//   4. Building blocks: getoffs, subsequence_advance, lpropensity_term
-//   5. Pair scoring: get_respropl, get_sc_en, get_winscores, scseqadj
-//   6. Stock scoring: initialize_relative, relative_entry, singles_windows, scorestock
+// Contents: see scscore.h.
 //
 // Scores must be reproducible to the last printed digit, so every sum is
 // formed in the order the method defines (each pair term divided by functnum

@@ -1,9 +1,5 @@
 // scsystem: fatal conditions, the usage text, timestamps and the closing line.
-//
-// Contents:
-//   err_msg                 the numbered message texts
-//   error, fatal, usage, fail, report
-//   timestamp, done
+// Contents: see scsystem.h.
 //
 // Every fatal condition of both programs is worded here or passes through
 // here, so the exit status and the wording of each failure are decided in
