@@ -240,16 +240,23 @@ EOF
   fi
 }
 
-# wait_jobs SECONDS JOBID...: until none of the jobs is queued or running.
+# wait_jobs SECONDS: until the queue is empty (every job on this private
+# Slurm is ours); status 1 at timeout.  A failing squeue means "not known yet".
 wait_jobs() {
-  local deadline=$(($SECONDS + $1))
-  shift
-  local ids
-  ids=$(IFS=,; echo "$*")
-  while [ -n "$(squeue -h -j "$ids" -o %i 2> /dev/null)" ]; do
+  local deadline=$((SECONDS + $1)) queue
+  while ! queue=$(squeue -h -o %i 2> /dev/null) || [ -n "$queue" ]; do
     [ "$SECONDS" -lt "$deadline" ] || return 1
     sleep 1
   done
+}
+
+# pieces_hold_records DIR N: DIR has pieces 1..N, none empty, none more.
+pieces_hold_records() {
+  local k
+  for ((k = 1; k <= $2; k++)); do
+    grep -q '^>' "$1/piece.$k.fa" 2> /dev/null || { echo "piece $k of $2 has no record"; return 1; }
+  done
+  [ ! -e "$1/piece.$(($2 + 1)).fa" ] || { echo "more than $2 pieces"; return 1; }
 }
 
 missing=()
@@ -281,10 +288,10 @@ if [ "$slurm_up" = 1 ]; then
   jobs_submitted+=("$array" "$join")
   if ! [[ $array =~ ^[0-9]+$ && $join =~ ^[0-9]+$ ]]; then
     fail "sbatch: $array $join"
-  elif ! wait_jobs 600 "$array" "$join"; then
+  elif ! wait_jobs 600; then
     fail "Slurm array: not done after 10 minutes ($(squeue -h | wc -l) jobs left)"
-  elif problem=$(same "$tmp/array/proteome"); then
-    pass "Slurm array of 100 tasks, joined by a dependent job: the outputs of one run"
+  elif problem=$(same "$tmp/array/proteome") && problem=$(pieces_hold_records "$tmp/array/work" 100); then
+    pass "Slurm array of 100 tasks, 100 pieces with records, joined by a dependent job: the outputs of one run"
   else
     cat "$tmp/array/join.out"
     fail "Slurm array: ${problem}"
