@@ -327,6 +327,14 @@ if command -v snakemake > /dev/null; then
   else
     fail "Snakefile with regions: ${problem:-$(tail -n 5 "$tmp/smk.log")}"
   fi
+  first_records 5 "$tmp/five.fa"
+  "$bin" "$tmp/five.fa" "$tmp/five.out" "$tmp/five.coil" "$tmp/five.seq" > /dev/null 2>&1
+  if smk --config input="$tmp/five.fa" prefix=s/five pieces=8 velcorin2="$bin" &&
+    problem=$(same "$tmp/five" "$tmp/s/five" out coil seq); then
+    pass "Snakefile, 5 records in 8 pieces (3 empty): the outputs of one run"
+  else
+    fail "Snakefile, 5 records in 8 pieces: ${problem:-$(tail -n 5 "$tmp/smk.log")}"
+  fi
   if ! smk --config input="$tmp/bad.fa" prefix=s/bad pieces=2 velcorin2="$bin" && [ ! -e "$tmp/s/bad.out" ]; then
     pass "Snakefile: a failed piece stops the join"
   else
