@@ -162,4 +162,4 @@ for kind in "${kinds[@]}"; do
   mv -f -- "$prefix.$kind.partial" "$prefix.$kind"
 done
 trap - EXIT
-echo "$me: joined $n pieces of $work into $prefix.{$(IFS=,; echo "${kinds[*]}")}" >&2
+echo "$me: joined $n piece(s) of $work into $prefix.{$(IFS=,; echo "${kinds[*]}")}" >&2
