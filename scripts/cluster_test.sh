@@ -78,7 +78,7 @@ trap finish EXIT
 trap 'exit 130' INT TERM
 
 # A configuration with absolute paths, so runs work from any directory.
-sed -E "s#^(genbnk|cctb)( *= *)([^/ ][^ ]*)#\1\2$repo/\3#" data/velcorin2.conf > "$tmp/velcorin2.conf"
+sed -E "s#^(genbnk|cctb|calib)( *= *)([^/ ][^ ]*)#\1\2$repo/\3#" data/velcorin2.conf > "$tmp/velcorin2.conf"
 export VELCORIN_CONFIG=$tmp/velcorin2.conf
 
 # ------------------------------------------------------------------ step 1

@@ -32,7 +32,7 @@ trap 'rm -rf -- "$tmp"' EXIT
 export LC_ALL=C
 
 # A configuration with absolute paths, so runs work from any directory.
-sed -E "s#^(genbnk|cctb)( *= *)([^/ ][^ ]*)#\1\2$repo/\3#" data/velcorin2.conf > "$tmp/velcorin2.conf"
+sed -E "s#^(genbnk|cctb|calib)( *= *)([^/ ][^ ]*)#\1\2$repo/\3#" data/velcorin2.conf > "$tmp/velcorin2.conf"
 export VELCORIN_CONFIG=$tmp/velcorin2.conf
 unset VELCORIN2_PIECES VELCORIN2_WORKDIR VELCORIN2_BLOCK PARALLEL
 
