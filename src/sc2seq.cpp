@@ -494,8 +494,10 @@ void write_out(const Sinks &k, Job &j)
 // ---- 3. Many records at once ---------------------------------------------------------------
 
 // A ring of jobs: the main thread fills the next free job and hands it to
-// the workers; finished jobs are written from the oldest on, so output
-// follows input order.  At most `ring.size()` records are in flight.
+// the workers.  Finished jobs are written from the oldest on, so output
+// follows input order, by whichever worker finishes the oldest one; the
+// main thread only reads, so reading, scoring and writing overlap.  At most
+// `ring.size()` records are in flight.
 class Pipeline {
 public:
     Pipeline(const Run &run, int threads) : run_(run), ring_(size_t(4 * threads)), done_(ring_.size(), false)
@@ -515,82 +517,98 @@ public:
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
 
-    // next: the job to fill; when the ring is full the oldest is waited for and written.
+    // next: the job to fill, once the ring has room (a failure of an earlier
+    // job is thrown here).  A full ring is waited for until half of it is
+    // free, so that the reader wakes once for several jobs, not for each.
     Job &next()
     {
-        if (in_flight_ == ring_.size()) write_oldest(true);
+        std::unique_lock<std::mutex> lock(mu_);
+        if (in_flight_ == ring_.size())
+            free_cv_.wait(lock, [this] { return in_flight_ <= ring_.size() / 2 || error_; });
+        if (error_) std::rethrow_exception(error_);
         return *ring_[(head_ + in_flight_) % ring_.size()];
     }
     // submit: the job just filled by next().
     void submit()
     {
-        const size_t at = (head_ + in_flight_) % ring_.size();
         {
             std::lock_guard<std::mutex> lock(mu_);
+            const size_t at = (head_ + in_flight_) % ring_.size();
             done_[at] = false;
             queue_.push_back(at);
+            in_flight_++;
         }
-        in_flight_++;
         work_cv_.notify_one();
-        while (in_flight_ > 0 && write_oldest(false)) {
-        }
     }
-    // drain: every job in flight, waited for and written in order.
+    // drain: waits until every job in flight is written (or one failed,
+    // which is thrown).
     void drain()
     {
-        while (in_flight_ > 0) write_oldest(true);
+        std::unique_lock<std::mutex> lock(mu_);
+        free_cv_.wait(lock, [this] { return in_flight_ == 0 || error_; });
+        if (error_) std::rethrow_exception(error_);
     }
 
 private:
-    bool write_oldest(bool wait)
+    // write_ready: with mu_ held, writes the oldest jobs that are done, in
+    // order, unless another thread is at it; the lock is let go while writing.
+    void write_ready(std::unique_lock<std::mutex> &lock)
     {
-        {
-            std::unique_lock<std::mutex> lock(mu_);
-            if (wait)
-                done_cv_.wait(lock, [this] { return bool(done_[head_]); });
-            else if (!done_[head_])
-                return false;
+        if (writing_) return;
+        writing_ = true;
+        while (in_flight_ > 0 && done_[head_] && !error_) {
+            Job &j = *ring_[head_];
+            lock.unlock();
+            std::exception_ptr failed;
+            try {
+                write_out(run_.sinks, j);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            lock.lock();
+            if (failed) {
+                error_ = failed;  // nothing after it is written
+                break;
+            }
+            head_ = (head_ + 1) % ring_.size();
+            in_flight_--;
+            if (in_flight_ == ring_.size() / 2 || in_flight_ == 0) free_cv_.notify_all();
         }
-        Job &j = *ring_[head_];
-        head_ = (head_ + 1) % ring_.size();
-        in_flight_--;
-        write_out(run_.sinks, j);
-        return true;
+        writing_ = false;
+        if (error_) free_cv_.notify_all();
     }
     void work()
     {
         Scratch scratch(run_);
+        std::unique_lock<std::mutex> lock(mu_);
         for (;;) {
-            size_t at;
-            {
-                std::unique_lock<std::mutex> lock(mu_);
-                work_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-                if (queue_.empty()) return;
-                at = queue_.front();
-                queue_.pop_front();
-            }
+            work_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            const size_t at = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
             Job &j = *ring_[at];
             try {
                 process_all(run_, scratch, j);
             } catch (...) {
                 j.error = std::current_exception();
             }
-            {
-                std::lock_guard<std::mutex> lock(mu_);
-                done_[at] = true;
-            }
-            done_cv_.notify_one();
+            lock.lock();
+            done_[at] = true;
+            write_ready(lock);
         }
     }
 
     const Run &run_;
     std::vector<std::unique_ptr<Job>> ring_;
-    std::vector<char> done_;  // guarded by mu_
-    std::deque<size_t> queue_;  // guarded by mu_
-    size_t head_ = 0, in_flight_ = 0;  // main thread only
-    bool stopping_ = false;  // guarded by mu_
+    // All below guarded by mu_.
+    std::vector<char> done_;
+    std::deque<size_t> queue_;
+    size_t head_ = 0, in_flight_ = 0;
+    bool writing_ = false, stopping_ = false;
+    std::exception_ptr error_;  // the first job that failed, or its writing
     std::mutex mu_;
-    std::condition_variable work_cv_, done_cv_;
+    std::condition_variable work_cv_, free_cv_;
     std::vector<std::thread> workers_;
 };
 

@@ -565,8 +565,22 @@ void grow_residues(Sequence &sequence, int32_t n)
     if (size_t(n) >= sequence.seq.size()) sequence.seq.resize(std::max<size_t>(4096, 2 * size_t(n)));
 }
 
+namespace {
+// StreamLock: holds the stream's lock for one record, so that the per-line
+// ungetc below (which locks the stream itself) only counts up a lock this
+// thread already holds once the program runs several threads.
+struct StreamLock {
+    FILE *fl;
+    explicit StreamLock(FILE *f) : fl(f) { flockfile(fl); }
+    ~StreamLock() { funlockfile(fl); }
+    StreamLock(const StreamLock &) = delete;
+    StreamLock &operator=(const StreamLock &) = delete;
+};
+}  // namespace
+
 int32_t getseq2(FILE *fl, Sequence &sequence, int32_t max_length)
 {
+    const StreamLock lock(fl);
     char line[1024];
     sequence.title[0] = '\0';
     sequence.warnings.clear();
@@ -599,7 +613,7 @@ int32_t getseq2(FILE *fl, Sequence &sequence, int32_t max_length)
                     continue;
                 }
                 if (k >= 0) {
-                    grow_residues(sequence, n);
+                    if (size_t(n) >= sequence.seq.size()) grow_residues(sequence, n);
                     sequence.seq[n++] = k;
                 } else if (k == CH_END) {
                     if (!eol) skip_line(fl);
