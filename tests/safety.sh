@@ -141,5 +141,13 @@ grep -qE "^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] " closed.txt && fail "closed 
 row counts-fifo 2 "fifo.ps is not a regular file; refused" "$C" -f -o fifo.ps genfreq seqs.fa
 [ -p fifo.ps ] || fail "counts-fifo: the FIFO was replaced"
 
+# ---- An installed program finds the configuration installed beside it.
+if [ -f "$bin/cmake_install.cmake" ] && cmake --install "$bin" --prefix "$work/inst" >/dev/null 2>&1; then
+  row installed-config 0 "Done." env -u VELCORIN_CONFIG HOME="$work/nohome" "$work/inst/bin/velcorin2" seqs.fa inst.txt
+  VELCORIN_CONFIG="$work/inst/share/velcorin2/velcorin2.conf" "$V" seqs.fa named.txt >/dev/null 2>&1
+  same inst.txt named.txt installed-config
+  row build-tree-config 255 "Couldn't find config file" env -u VELCORIN_CONFIG HOME="$work/nohome" "$V" seqs.fa b.txt
+fi
+
 [ "$failures" = 0 ] && echo "all rows passed"
 exit $((failures > 0))
