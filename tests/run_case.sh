@@ -7,35 +7,39 @@
 # configuration file VELCORIN_CONFIG names) or `.velcorin2` (found through
 # HOME instead; $MODEL and $DATA are replaced in both), `stdin`, and
 # <file>.expected for every file to compare: the outputs it names, and
-# stdout, stderr (time stamps masked as <time>, the test model's and the
-# shared data's folders written back as $MODEL and $DATA) and status.  With a thread
-# count, --threads N goes first on the command line and every expectation
-# must hold all the same.  UPDATE=1 writes the expected files instead.
+# stdout, stderr (time stamps masked as <time>) and status.  In stdout and
+# stderr the test model's and tests/data's folders read $MODEL and $DATA.
+# With a thread count, --threads N goes first on the command line and every
+# expectation must hold all the same.  UPDATE=1 writes the expected files.
 set -u
 case_dir=$(cd "$1" && pwd) bin=$(cd "$2" && pwd) model=$(cd "$3" && pwd) threads=${4:-}
 data=$(cd "$(dirname "$0")/data" && pwd)
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
-cp -R "$case_dir"/. "$work"/
 cd "$work" || exit 1
-rm -f ./*.expected
-subst() { sed -e "s|\$MODEL|$model|g" -e "s|\$DATA|$data|g" "$1"; }
-cmd=$(subst cmd)
-[ -f conf ] && subst conf > .conf.tmp && mv .conf.tmp conf
-read -r -a words <<<"$cmd"
+inputs=()
+for f in "$case_dir"/* "$case_dir"/.velcorin2; do
+  [ -e "$f" ] && [ "${f%.expected}" = "$f" ] && inputs+=("$f")
+done
+cp -R "${inputs[@]}" .
+subst() { sed -e "s|\$MODEL|$model|g" -e "s|\$DATA|$data|g" "$1" >"$1.tmp" && mv "$1.tmp" "$1"; }
+read -r -a words <"$case_dir/cmd"
+words=("${words[@]//\$MODEL/$model}")
+words=("${words[@]//\$DATA/$data}")
 prog=${words[0]}
 words=("${words[@]:1}")
 [ -n "$threads" ] && words=(--threads "$threads" "${words[@]}")
 conf=$work/no-such-config
-[ -f conf ] && conf=$work/conf
-[ -f .velcorin2 ] && subst .velcorin2 >.conf.tmp && mv .conf.tmp .velcorin2 && conf=""  # found through HOME
+[ -f conf ] && subst conf && conf=$work/conf
+[ -f .velcorin2 ] && subst .velcorin2 && conf=""  # found through HOME
 env -i PATH="$PATH" HOME="$work" TZ=UTC ${conf:+VELCORIN_CONFIG=$conf} ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
   ${TSAN_OPTIONS:+TSAN_OPTIONS=$TSAN_OPTIONS} "$bin/$prog" "${words[@]}" \
-  <"$([ -f stdin ] && echo stdin || echo /dev/null)" >stdout 2>stderr.raw
+  <"$([ -f stdin ] && echo stdin || echo /dev/null)" >stdout.raw 2>stderr.raw
 echo $? >status
-sed -E 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}$/<time>/' stderr.raw |
-  sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" >stderr
-sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stdout >stdout.masked && mv stdout.masked stdout
+# The folders that differ from machine to machine read as in the command line.
+sed -E -e 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}$/<time>/' \
+  -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stderr.raw >stderr
+sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stdout.raw >stdout
 failed=0
 for want in "$case_dir"/*.expected; do
   [ -e "$want" ] || continue
