@@ -224,8 +224,15 @@ FILE *open_for_reading(const char *name, const char *given)
 {
     if (std::strlen(name) > 240) fatal(ERR_OPEN, TOO_LONG);
     if (ends_with(name, ".Z") || ends_with(name, ".gz")) {
-        // A missing file is an error now, not a zcat that fails later.
+        // A missing file, or a regular file that holds no compressed data,
+        // is an error now, not a zcat that fails once outputs are written.
         if (access(name, F_OK) != 0) fatal(ERR_OPEN, given);
+        const int fd = open(name, O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        unsigned char b[2];
+        const bool plain = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !compressed_magic(b, pread(fd, b, 2, 0));
+        if (fd >= 0) close(fd);
+        if (plain) fatal(ERR_READ, given);
         return open_zcat(name, given);
     }
     if (access(name, F_OK) == 0) {

@@ -31,12 +31,12 @@ bad() { echo "gff3_check: $*" >&2; fails=$((fails + 1)); }
 headers=($'a;b=c%d,e title with ; = % , & and\ttabs\t' '>gt starts with >'
          'sp|P12345|CC_HUMAN ordinary code' $'caf\xc3\xa9 na\xc3\xafve \xe2\x80\x9cquotes\xe2\x80\x9d'
          $'\xe9t\xe9 latin-1 \xff\xfe' ' only a title' '' $'crlf title\r' $'crlfonly\r'
-         $'ctl\x01x back\\slash "q" <a> trailing   ' '%41 %41 literal')
+         $'ctl\x01x back\\slash "q" <a> trailing\x7f  ' '%41 %41 literal')
 codes=($'a;b=c%d,e' '>gt' 'sp|P12345|CC_HUMAN' $'caf\xc3\xa9' $'\xe9t\xe9' '' '' crlf crlfonly
        $'ctl\x01x' '%41')
 titles=($'title with ; = % , & and\ttabs\t' 'starts with >' 'ordinary code'
         $'na\xc3\xafve \xe2\x80\x9cquotes\xe2\x80\x9d' $'latin-1 \xff\xfe' 'only a title' '' title ''
-        $'back\\slash "q" <a> trailing   ' '%41 literal')
+        $'back\\slash "q" <a> trailing\x7f  ' '%41 literal')
 coil=MSKLEELLKKNEELEKKVAELEKENAELKKKLEELEKKLAELEQKNKELEKKLAEL
 {
   cat "$data/seqs.fa"
@@ -59,6 +59,8 @@ validate() {
   [ "$out" = "input is valid GFF3" ] || bad "$1: $out"
 }
 validate r.gff3
+# Every byte of both files is printable ASCII, tab or newline: headers are encoded.
+LC_ALL=C grep -q $'[^\t -~]' r.gff3 r.tsv && bad "a byte outside printable ASCII in the region files"
 {
   cat "$data/known.pos"
   printf '>pos code\twith tab;%%\n%s\n%s*\n%s*\n' $'a title\twith tab' "$coil" \

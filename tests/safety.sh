@@ -54,6 +54,8 @@ row count-trailing 2 "<GenFreq> file: bytes after the last table" "$V" 1 2 3 tai
 row count-twice 2 "<GenFreq> file: bytes after the last table" "$V" 1 2 3 twice.dat "$P" seqs.fa t.txt
 row count-short 2 "ERROR: Error while reading from <GenFreq> file" "$V" 1 2 3 short.dat "$P" seqs.fa t.txt
 row missing-gz 2 "ERROR: Error while opening file missing.fa.gz" "$V" "${M[@]}" missing.fa.gz t.txt
+cp seqs.fa fake.fa.gz
+row not-really-gz 2 "ERROR: Error while reading from fake.fa.gz" "$V" "${M[@]}" fake.fa.gz t.txt
 row directory 2 "ERROR: Error while reading from dir" "$V" "${M[@]}" dir t.txt
 row word-left-over 255 "Usage: velcorin2" "$V" "${M[@]}" seqs.fa t.txt c.log s.log extra
 row bad-distance 255 "distance 9 is outside 0 to 6" "$V" 1 9 3 "$G" "$P" seqs.fa t.txt
@@ -124,6 +126,10 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
   mkdir -m 1777 shared && echo root >shared/tr.ps && chmod 644 shared/tr.ps && cp seqs.fa shared/ && chmod 644 shared/seqs.fa
   row plot-foreign 2 "another user's file in a shared directory" setpriv --reuid=nobody --regid=nogroup --clear-groups \
     "$V" -g --plot shared/tr.ps "${M[@]}" shared/seqs.fa shared/t.txt
+  # Without the sticky bit another user's file can be replaced as a whole (never written into).
+  mkdir -m 777 open && echo root >open/tr.ps && chmod 644 open/tr.ps
+  row plot-foreign-replaceable 0 "Done." setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    "$V" -g --plot open/tr.ps "${M[@]}" shared/seqs.fa open/t.txt
   M=(1 2 3 "$G" "$P")
 fi
 printf '>x hi) show (%s/pwned) (w) file dup (by plot) writestring closefile (\n%s\n' "$work" \

@@ -257,6 +257,8 @@ TEST(Calib, DamagedFilesAreRefused)
          E + "line 3: 'prolines end segments' where 'prolines end segments' or 'prolines do not end segments' "
              "is expected\n"},
         {"trailing bytes", good + "\n", E + "line 15639: text after the last table\n"},
+        {"probability 0", edit(good, good.substr(good.find("\n-40.00 ") + 1, 22), "-40.00 0.000000000000\n"),
+         E + "line 8: probability 0 in row -40.00 of the window-28 residue table; every probability must be above 0\n"},
         {"last newline missing", good.substr(0, good.size() - 1),
          E + "line 15638: '" + last.substr(0, last.size() - 1) +
              "' where row 17.3 of the window-21 sequence table (score, count, count / 40 to six decimals) is "

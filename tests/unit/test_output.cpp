@@ -111,9 +111,15 @@ TEST(Pscore, LookupsAgreeWithLinearScans)
                 ASSERT_EQ(seq_scr2pscr(t, w, v), want) << v;
             }
     }
-    // A few rows as published with the tables.
+    // Rows as published with the tables: {row, p-score of 28, of 21}.
     EXPECT_EQ(t.global_pscore[4000][1], 0.81936708);
     EXPECT_EQ(t.global_pscore[3232][1], 0.500379);
-    EXPECT_EQ(t.pscores[0][617][1], 0.500961);
-    EXPECT_EQ(t.pscores[1][1][1], 0.000158);
+    const double published[][3] = {
+        {0, 0, 0},                {1, 0, 0.000158},         {90, 0, 0.000316},        {91, 0.00016, 0.000474},
+        {239, 0.003525, 0.004265}, {339, 0.010253, 0.012162}, {439, 0.032842, 0.036803}, {539, 0.128004, 0.133312},
+        {589, 0.312079, 0.315906}, {616, 0.492951, 0.494551}, {617, 0.500961, 0.502448}, {639, 0.670298, 0.670826},
+        {689, 0.935918, 0.935871}, {739, 0.994233, 0.994314}, {789, 0.999519, 0.999526}, {804, 0.99984, 0.999842},
+        {805, 1, 1},               {812, 1, 1}};
+    for (const auto &r : published)
+        EXPECT_TRUE(t.pscores[0][int(r[0])][1] == r[1] && t.pscores[1][int(r[0])][1] == r[2]) << "row " << r[0];
 }
