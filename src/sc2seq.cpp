@@ -497,7 +497,7 @@ void write_out(const Sinks &k, Job &j)
 // the workers.  Finished jobs are written from the oldest on, so output
 // follows input order, by whichever worker finishes the oldest one; the
 // main thread only reads, so reading, scoring and writing overlap.  At most
-// `ring.size()` records are in flight.
+// `ring.size()` batches are in flight, each of a bounded number of records.
 class Pipeline {
 public:
     Pipeline(const Run &run, int threads) : run_(run), ring_(size_t(4 * threads)), done_(ring_.size(), false)

@@ -281,3 +281,32 @@ TEST(Scoring, LeaveOneOutScoresEachRecordAgainstTheOthersOnly)
     EXPECT_EQ(table(all, 1), alone);
     EXPECT_EQ(table(all, 3), alone);
 }
+
+// The counting tool adds records up to the 32-bit limit and no further:
+// add_genseq refuses the count that would pass it and leaves it there;
+// add_seq2 wraps instead (a loaded count may be anything), which the tool
+// sees as a total going down, and taking the record out again restores it.
+TEST(Counts, NoCountPassesTheLimit)
+{
+    const int8_t seq[] = {aanum('K'), aanum('A'), aanum('A'), aanum('A'), aanum('E')};
+    auto g = std::make_unique<GenFreq>();
+    g->freqp[aanum('K')][aanum('E')][3] = INT32_MAX;
+    EXPECT_EQ(add_genseq(*g, seq, 5), 0);
+    EXPECT_EQ(g->freqp[aanum('K')][aanum('E')][3], INT32_MAX);
+    *g = GenFreq{};
+    g->totals = INT32_MAX - 1;
+    EXPECT_EQ(add_genseq(*g, seq, 1), 1);
+    EXPECT_EQ(add_genseq(*g, seq, 1), 0);
+    EXPECT_EQ(g->totals, INT32_MAX);
+
+    const int8_t reg[] = {0, 1, 2, 3, 4, 5, 6, 0, 1};
+    int8_t res[9];
+    for (int i = 0; i < 9; i++) res[i] = aanum("LIVLIVLIV"[i]);
+    auto p = std::make_unique<PosFreq>();
+    p->totals[0] = INT32_MAX;
+    add_seq2(*p, reg, res, 9, 1);
+    EXPECT_LT(p->totals[0], 0);
+    add_seq2(*p, reg, res, 9, -1);
+    EXPECT_EQ(p->totals[0], INT32_MAX);
+    EXPECT_EQ(p->totals[1], 0);
+}
