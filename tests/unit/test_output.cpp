@@ -123,3 +123,41 @@ TEST(Pscore, LookupsAgreeWithLinearScans)
     for (const auto &r : published)
         EXPECT_TRUE(t.pscores[0][int(r[0])][1] == r[1] && t.pscores[1][int(r[0])][1] == r[2]) << "row " << r[0];
 }
+
+// Regions by hand: a region starts at the first residue strictly above the
+// bound and ends before the first that is not (equal, below or NaN); its
+// register segments follow each change of offset, one-residue segments at
+// either end included, each named by the register of its first residue.
+TEST(Regions, BoundsAndRegisterSegments)
+{
+    constexpr int32_t n = 16;
+    const double NaN_ = std::nan("");
+    const double best[n] = {-1, 2, 3, 3, 3, 9, 3, 3, 3, 4, 3, 0.0, 5, 6, NaN_, 7};
+    const int8_t offsets[n] = {0, 0, 4, 4, 4, 4, 4, 4, 4, 4, 2, 0, 0, 0, 0, 3};
+    double scs[n][NREG];
+    for (int32_t i = 0; i < n; i++)
+        for (int r = 0; r < NREG; r++) scs[i][r] = r == offsets[i] ? best[i] : -50.0;
+    Sequence rec;
+    std::strcpy(rec.code, "x");
+    rec.seqlen = n;
+    std::vector<CoilRegion> regions;
+    std::string tsv;
+    find_regions(scs, offsets, n, 0.0, 1, regions);
+    regions_tsv(builtin_pscores(), rec, 1, regions, offsets, tsv);
+    // code, start, end, length, (p-score), best, register, segments
+    std::vector<std::string> rows;
+    for (size_t at = 0, nl; (nl = tsv.find('\n', at)) != std::string::npos; at = nl + 1) {
+        std::string row = tsv.substr(at, nl - at);
+        const size_t p1 = row.find('\t', row.find('\t', row.find('\t', row.find('\t') + 1) + 1) + 1);
+        rows.push_back(row.substr(0, p1) + row.substr(row.find('\t', p1 + 1)));
+    }
+    const std::vector<std::string> want = {"x\t2\t11\t10\t9.00\tb\t2-2:b,3-10:g,11-11:f", "x\t13\t14\t2\t6.00\tf\t13-14:f",
+                                           "x\t16\t16\t1\t7.00\te\t16-16:e"};
+    EXPECT_EQ(rows, want);
+
+    find_regions(scs, offsets, n, 0.0, 10, regions);
+    ASSERT_EQ(regions.size(), 1u);
+    EXPECT_EQ(regions[0].to, 10);
+    find_regions(scs, offsets, n, 0.0, 11, regions);
+    EXPECT_TRUE(regions.empty());
+}

@@ -197,6 +197,15 @@ TEST(Scoring, PairScoresMatchBruteForce)
         build_pair_model(*m, model.g, &model.p, s);
         const ProbTables &t = m->probs;
         Workspace w;
+        {
+            // One residue short of the window: nothing is scored.
+            const int n = c.window_length - 1;
+            const std::vector<int8_t> seq = random_sequence(n);
+            auto scs = std::make_unique<double[][NREG]>(size_t(n));
+            std::vector<int8_t> offsets(static_cast<size_t>(n));
+            double top;
+            EXPECT_EQ(scseqadj(*m, s, w, seq.data(), n, scs.get(), offsets.data(), &top), 0);
+        }
         for (int n : lengths) {
             const std::vector<int8_t> seq = random_sequence(n);
             auto term = [&](int x, int y, int off, int d) {
