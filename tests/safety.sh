@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Exit statuses and file safety of velcorin2 and velcorin2-counts, end to
-# end, as two tables of rows.
+# end, as two tables of rows, and memory that does not grow with the input.
 #   safety.sh <dir of the programs> <test model dir>
 # Every row runs one command in a scratch folder where t.txt holds "keep";
 # the status and a text that stdout or stderr must hold are given, and
