@@ -55,6 +55,20 @@ NO_SCORE = -100000.0
 TOLERANCE = {0.05: 0.10, 0.01: 0.10, 0.001: 0.25}
 
 
+def window28_rows(path):
+    """(score as written, probability) of each row of a calibration file's
+    window-28 residue table, in file order."""
+    rows = []
+    with open(path) as f:
+        for line in f:
+            if line.startswith("residue 21"):
+                break
+            w = line.split()
+            if len(w) == 2 and w[1].startswith("0."):
+                rows.append((w[0], float(w[1])))
+    return rows
+
+
 def run(cmd):
     env = dict(os.environ, VELCORIN_CONFIG="/nonexistent")  # no user configuration
     p = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -277,14 +291,7 @@ def tail(a):
     n = len(x)
     mean = sum(x) / n
     sd = math.sqrt(sum((v - mean) ** 2 for v in x) / (n - 1))
-    cal = {}
-    with open(a.calib) as f:
-        for line in f:
-            if line.startswith("residue 21"):
-                break
-            w = line.split()
-            if len(w) == 2 and w[1].startswith("0."):
-                cal[w[0]] = 1.0 - float(w[1])
+    cal = {score: 1.0 - prob for score, prob in window28_rows(a.calib)}
     print(f"{a.fasta}, window length 28: {n} residues with a finite score (as printed, two decimals), "
           f"mean {mean:.3f}, standard deviation {sd:.3f}.  log10 of the fraction of them scoring at least t.\n")
     print("| t | residues | chains holding them | observed | normal, same mean and deviation "
@@ -307,14 +314,7 @@ def tail(a):
 def points(a):
     """Score needed for each p-score: the lowest grid score whose p-score
     (1 - the probability of its row) is below alpha."""
-    rows = []
-    with open(a.calib) as f:
-        for line in f:
-            if line.startswith("residue 21"):
-                break
-            w = line.split()
-            if len(w) == 2 and w[1].startswith("0."):
-                rows.append((float(w[0]), float(w[1])))
+    rows = [(float(score), prob) for score, prob in window28_rows(a.calib)]
     builtin = [((i - 4000) / 100.0, float(f"{0.5 * math.erfc(-((i - 4000) / 100.0 + 7.688) / 8.421 / math.sqrt(2)):.7e}"))
                for i in range(7001)]
     print("Window length 28: the score a residue needs for a p-score below each level.\n")

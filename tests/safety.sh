@@ -85,15 +85,15 @@ if command -v strace >/dev/null; then
   # in turn: never status 0.
   # (seqs.fa is read whole by its first read; its second read finds the end.)
   w=$work
-  for spec in seqs.fa:read:1 seqs.fa:read:2 "$G":read:1 "$G":read:2 "$G":read:3 "$P":read:1 "$P":read:2 \
+  for site in seqs.fa:read:1 seqs.fa:read:2 "$G":read:1 "$G":read:2 "$G":read:3 "$P":read:1 "$P":read:2 \
               "$P":read:3 $w/inj.txt:write:1 $w/inj.txt:write:2 $w/inj.txt:write:3 $w/c.log:write:1 \
               $w/c.log:write:2 $w/c.log:write:3 $w/s.log:write:1 $w/s.log:write:2 $w/s.log:write:3 \
               $w/inj.txt:close:1 $w/c.log:close:1 $w/s.log:close:1; do
-    IFS=: read -r path call n <<<"$spec"
+    IFS=: read -r path call n <<<"$site"
     rm -f inj.txt c.log s.log
     strace -f -o strace.log -P "$path" -e trace="$call" -e inject="$call:error=EIO:when=$n" \
-      "$V" -v -p 0.05 "${M[@]}" seqs.fa inj.txt c.log s.log >/dev/null 2>&1 && fail "injected $spec: status 0"
-    grep -q INJECTED strace.log || fail "injected $spec: no such call"
+      "$V" -v -p 0.05 "${M[@]}" seqs.fa inj.txt c.log s.log >/dev/null 2>&1 && fail "injected $site: status 0"
+    grep -q INJECTED strace.log || fail "injected $site: no such call"
   done
 fi
 
