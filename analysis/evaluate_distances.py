@@ -20,7 +20,7 @@ Two figures per set, over the records that are scored (length >= 28):
             are left out (their number is reported).
 
 Usage:
-  python3 scripts/evaluate_distances.py [--bin build/velcorin2]
+  python3 analysis/evaluate_distances.py [--bin build/velcorin2]
       [--counts build/velcorin2-counts] [--genfreq data/genfreq.dat]
       [--posfreq data/posfreq.dat] [--pos data/coils.pos] [--groups N]
 

@@ -27,12 +27,12 @@ column, the per-sequence log's "P-score =" lines), so it is what a user reads.
           under the built-in table and under --calib.
 
 Usage (from the repository root, after building):
-  python3 scripts/validate_calibration.py split [--bin build] [--lib "1 2 3"]
+  python3 analysis/validate_calibration.py split [--bin build] [--lib "1 2 3"]
       [--genfreq data/genfreq.dat] [--posfreq data/posfreq.dat]
       [--fasta data/background.fa.gz]
-  python3 scripts/validate_calibration.py tail [--calib data/calibration.dat]
-  python3 scripts/validate_calibration.py loo [--calib data/calibration.dat] [--pos data/coils.pos]
-  python3 scripts/validate_calibration.py points [--calib data/calibration.dat]
+  python3 analysis/validate_calibration.py tail [--calib data/calibration.dat]
+  python3 analysis/validate_calibration.py loo [--calib data/calibration.dat] [--pos data/coils.pos]
+  python3 analysis/validate_calibration.py points [--calib data/calibration.dat]
 
 The report (markdown) goes to standard output.  Standard library only.
 """

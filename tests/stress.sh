@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs velcorin2 at its limits and prints what happened: exit status, the
 # messages, the rows written and the peak memory, each with a verdict.
-#   scripts/stress.sh [megabytes for the large FASTA run, default 200]
+#   tests/stress.sh [megabytes for the large FASTA run, default 200]
 # Needs gzip and GNU time (/usr/bin/time); uses its own build directory.
 set -uo pipefail
 cd "$(dirname "$0")/.."

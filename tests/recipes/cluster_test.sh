@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the proteome recipes of workflow/ for real and compares every joined
 # result with one velcorin2 process on the same input:
-#   1. scripts/recipes_test.sh (splitter, join, recipes on small inputs);
+#   1. tests/recipes/recipes_test.sh (splitter, join, recipes on small inputs);
 #   2. parallel_run.sh (GNU parallel, blocks of 32 kB);
 #   3. the Snakefile with --cores 2;
 #   4. a single-node Slurm started here on localhost (munged, slurmctld and
@@ -16,7 +16,7 @@
 # each piece).  Where velcorin2 has --regions, --gff3 or --threads, the runs
 # use them and the region table and GFF3 file are compared byte for byte too.
 #
-#   scripts/cluster_test.sh [VELCORIN2]    (default: build/velcorin2)
+#   tests/recipes/cluster_test.sh [VELCORIN2]    (default: build/velcorin2)
 #
 # Builds nothing.  Steps 4-5 need root and the packages slurm-wlm and munge;
 # without them they are skipped with a message.  Daemons that are installed
@@ -24,7 +24,7 @@
 # process ids when the script ends.  Set CLUSTER_TEST_KEEP=1 to keep the
 # temporary directory.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 repo=$PWD
 bin=${1:-build/velcorin2}
 [ -d "$bin" ] && bin=$bin/velcorin2
@@ -82,13 +82,13 @@ sed -E "s#^(genbnk|cctb|calib)( *= *)([^/ ][^ ]*)#\1\2$repo/\3#" data/velcorin2.
 export VELCORIN_CONFIG=$tmp/velcorin2.conf
 
 # ------------------------------------------------------------------ step 1
-if bash scripts/recipes_test.sh "$bin" > "$tmp/recipes_test.log" 2>&1; then
-  pass "scripts/recipes_test.sh ($(tail -n 1 "$tmp/recipes_test.log"))"
+if bash tests/recipes/recipes_test.sh "$bin" > "$tmp/recipes_test.log" 2>&1; then
+  pass "tests/recipes/recipes_test.sh ($(tail -n 1 "$tmp/recipes_test.log"))"
 else
   cat "$tmp/recipes_test.log"
-  fail "scripts/recipes_test.sh"
+  fail "tests/recipes/recipes_test.sh"
 fi
-lap "scripts/recipes_test.sh"
+lap "tests/recipes/recipes_test.sh"
 
 # ------------------------------------------------------- input, reference
 records=3001
@@ -194,7 +194,7 @@ start_slurm() {
   ctld_port=$(free_port) && d_port=$(free_port) || { echo "no free TCP port"; return 1; }
   [ "$ctld_port" != "$d_port" ] || d_port=$((ctld_port + 1))
   cat > "$s/slurm.conf" << EOF
-# A single-node Slurm on localhost for scripts/cluster_test.sh; no systemd,
+# A single-node Slurm on localhost for tests/recipes/cluster_test.sh; no systemd,
 # no cgroups, no accounting.
 ClusterName=velcorintest
 SlurmctldHost=$node(127.0.0.1)

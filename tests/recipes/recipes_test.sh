@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Tests of the proteome recipes in workflow/ that need no cluster daemons:
 # the splitter on many record counts, the join (and its refusals) on the
-# files in scripts/recipes_testdata/join, slurm_array.sh run task by task
+# files in tests/recipes/data/join, slurm_array.sh run task by task
 # outside Slurm, parallel_run.sh and the Snakefile with --cores 2.
 #
-#   scripts/recipes_test.sh [VELCORIN2]    (default: build/velcorin2)
+#   tests/recipes/recipes_test.sh [VELCORIN2]    (default: build/velcorin2)
 #
 # Builds nothing.  parallel_run.sh and the Snakefile are skipped, with a
 # message, where GNU parallel or snakemake is missing.  The region outputs
@@ -12,7 +12,7 @@
 # velcorin2 that writes a region table and GFF3 of its own, so that their
 # wiring through every recipe is checked whatever the program offers.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 repo=$PWD
 bin=${1:-build/velcorin2}
 [ -d "$bin" ] && bin=$bin/velcorin2
@@ -147,7 +147,7 @@ else
 fi
 
 # -------------------------------------------------------------------- join
-fixture=scripts/recipes_testdata/join
+fixture=tests/recipes/data/join
 kinds=(out coil seq regions.tsv gff3)
 fresh() { rm -rf "$tmp/j"; cp -r "$fixture" "$tmp/j"; }
 fresh
