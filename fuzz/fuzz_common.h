@@ -15,9 +15,9 @@
 
 #include "scsystem.h"
 
-#define FUZZ_CHECK(cond) \
-    do { \
-        if (!(cond)) fuzz_fail(__FILE__, __LINE__, #cond); \
+#define FUZZ_CHECK(cond)                                                                                               \
+    do {                                                                                                               \
+        if (!(cond)) fuzz_fail(__FILE__, __LINE__, #cond);                                                             \
     } while (0)
 [[noreturn]] void fuzz_fail(const char *file, int line, const char *what);
 
@@ -49,8 +49,7 @@ struct MemOut {
     std::string text();
 };
 
-template <class F>
-int failed(F call)
+template <class F> int failed(F call)
 {
     try {
         call();

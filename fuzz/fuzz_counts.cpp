@@ -23,7 +23,8 @@ std::string patched(const uint8_t *data, size_t size)
 {
     std::string img = model_genfreq() + model_posfreq();
     for (size_t i = 0; i + 5 <= size;) {
-        const uint32_t off = uint32_t(data[i]) << 24 | uint32_t(data[i + 1]) << 16 | uint32_t(data[i + 2]) << 8 | data[i + 3];
+        const uint32_t off =
+            uint32_t(data[i]) << 24 | uint32_t(data[i + 1]) << 16 | uint32_t(data[i + 2]) << 8 | data[i + 3];
         const size_t len = data[i + 4];
         i += 5;
         if (off >= img.size()) {
@@ -58,8 +59,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0) return 0;
-    const std::string img = (data[0] & 1) ? patched(data + 1, size - 1)
-                                          : std::string(reinterpret_cast<const char *>(data + 1), size - 1);
+    const std::string img =
+        (data[0] & 1) ? patched(data + 1, size - 1) : std::string(reinterpret_cast<const char *>(data + 1), size - 1);
     const size_t cut = std::min(img.size(), model_genfreq().size());
     MemIn gin(img.substr(0, cut)), pin(img.substr(cut));
     static GenFreq g;

@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         seq[i] = int8_t(data[9 * i + 8] % 23);  // 22: a byte no letter stands for
         scs[i * NREG + size_t(offsets[i])] = score;
         const char res = char(numaa(seq[i])), reg = char('a' + (offsets[i] + i) % NREG);
-        const int m = std::snprintf(ref, sizeof ref, "%8d       %c             %c      %8.5f    (%7.2f)\n",
-                                    int(i + 1), res, reg, score2prob(t, score), score);
+        const int m = std::snprintf(ref, sizeof ref, "%8d       %c             %c      %8.5f    (%7.2f)\n", int(i + 1),
+                                    res, reg, score2prob(t, score), score);
         want.append(ref, size_t(m));
         FUZZ_CHECK(txt_format_row(t, mine, int32_t(i + 1), res, reg, score) == m && !std::memcmp(mine, ref, size_t(m)));
     }

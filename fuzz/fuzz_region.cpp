@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(page.find("(region \\(test\\) \\\\ \\001)") != std::string::npos);
         const size_t at = page.find("315 sy moveto (region ");
         int a = 0, b = 0;
-        FUZZ_CHECK(at != std::string::npos && std::sscanf(page.c_str() + at, "315 sy moveto (region %d-%d)", &a, &b) == 2);
+        FUZZ_CHECK(at != std::string::npos &&
+                   std::sscanf(page.c_str() + at, "315 sy moveto (region %d-%d)", &a, &b) == 2);
         FUZZ_CHECK(a >= 1 && a <= seqlen + 1 && b >= a - 1 && b <= seqlen);
     }
     return 0;

@@ -79,10 +79,10 @@ uint64_t model_fingerprint(const GenFreq &g, const PosFreq &p)
 // ---- 2. Fitting ---------------------------------------------------------------------------
 
 namespace {
-constexpr int64_t MIN_SCORES = 1000;   // fewer finite residue scores: no fit
-constexpr int64_t TAIL_DIVISOR = 1000; // each tail starts at the 0.1 % most extreme scores ...
-constexpr int64_t MIN_TAIL = 100;      // ... and holds at least this many
-constexpr double MIN_SCALE = 0.01;     // a tail scale below this comes only from degenerate data
+constexpr int64_t MIN_SCORES = 1000;    // fewer finite residue scores: no fit
+constexpr int64_t TAIL_DIVISOR = 1000;  // each tail starts at the 0.1 % most extreme scores ...
+constexpr int64_t MIN_TAIL = 100;       // ... and holds at least this many
+constexpr double MIN_SCALE = 0.01;      // a tail scale below this comes only from degenerate data
 }  // namespace
 
 bool fit_residue_table(const std::vector<double> &x, CalResidueTable &t, std::string *why)

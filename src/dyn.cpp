@@ -13,14 +13,12 @@ namespace {
 // out = a > b ? a : b in every lane.  The three rows never overlap, which
 // lets the compiler do several lanes per instruction (each lane still makes
 // exactly its own comparison).
-template <int L>
-inline void larger(double *__restrict out, const double *__restrict a, const double *__restrict b)
+template <int L> inline void larger(double *__restrict out, const double *__restrict a, const double *__restrict b)
 {
     for (int l = 0; l < L; l++) out[l] = a[l] > b[l] ? a[l] : b[l];
 }
 
-template <int L>
-inline void copy(double *__restrict out, const double *__restrict a)
+template <int L> inline void copy(double *__restrict out, const double *__restrict a)
 {
     for (int l = 0; l < L; l++) out[l] = a[l];
 }
@@ -73,7 +71,5 @@ void max_over_windows(double (*maxima)[L], const double (*windowscore)[L], int32
     }
 }
 
-template void max_over_windows<1>(double (*)[1], const double (*)[1], int32_t, int32_t, double (*)[1],
-                                  double (*)[1]);
-template void max_over_windows<8>(double (*)[8], const double (*)[8], int32_t, int32_t, double (*)[8],
-                                  double (*)[8]);
+template void max_over_windows<1>(double (*)[1], const double (*)[1], int32_t, int32_t, double (*)[1], double (*)[1]);
+template void max_over_windows<8>(double (*)[8], const double (*)[8], int32_t, int32_t, double (*)[8], double (*)[8]);

@@ -23,7 +23,7 @@ enum Key { GENBNK, CCTB, LIB, TEST, OUT, LOG, POS, VIEW, VER, PRN, FUNCTNUM, CAL
 
 // In matching order; a line matches over the key's length only, so
 // "library" is a "lib" line and "verbose" a "ver" line.
-constexpr const char *keys[NKEYS] = {"genbnk", "cctb", "lib", "test", "out", "log",
+constexpr const char *keys[NKEYS] = {"genbnk", "cctb", "lib", "test", "out",      "log",
                                      "pos",    "view", "ver", "prn",  "functnum", "calib"};
 
 // config_path: fills `path` and returns true, or false when no path can be

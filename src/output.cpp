@@ -46,11 +46,9 @@ struct Anchor {
     int32_t row, c28, c21;
 };
 constexpr Anchor anchors[] = {
-    {0, 0, 0},         {1, 0, 1},         {90, 0, 2},        {91, 1, 3},
-    {239, 22, 27},     {339, 64, 77},     {439, 205, 233},   {539, 799, 844},
-    {589, 1948, 2000}, {616, 3077, 3131}, {617, 3127, 3181}, {639, 4184, 4247},
-    {689, 5842, 5925}, {739, 6206, 6295}, {789, 6239, 6328}, {804, 6241, 6330},
-    {805, 6242, 6331}, {812, 6242, 6331},
+    {0, 0, 0},         {1, 0, 1},         {90, 0, 2},        {91, 1, 3},        {239, 22, 27},     {339, 64, 77},
+    {439, 205, 233},   {539, 799, 844},   {589, 1948, 2000}, {616, 3077, 3131}, {617, 3127, 3181}, {639, 4184, 4247},
+    {689, 5842, 5925}, {739, 6206, 6295}, {789, 6239, 6328}, {804, 6241, 6330}, {805, 6242, 6331}, {812, 6242, 6331},
 };
 constexpr int32_t N28 = 6242, N21 = 6331;
 
@@ -189,7 +187,6 @@ void appendf(std::string &out, const char *fmt, ...)
 
 namespace {
 
-
 // put_uint: decimal digits of v at p; returns their number.
 inline int put_uint(char *p, uint64_t v)
 {
@@ -284,8 +281,16 @@ constexpr std::array<char, 200> digit_pairs = make_digit_pairs();
 // the score takes at most 7).
 constexpr int HEAD_LEN = 36;
 constexpr int TAIL_LEN = 22;
-constexpr char HEAD_TEMPLATE[] = "        "  "       "  "X"  "             "  "x"  "      ";
-constexpr char TAIL_TEMPLATE[] = "        "  "    ("  "    .  "  ")\n";
+constexpr char HEAD_TEMPLATE[] = "        "
+                                 "       "
+                                 "X"
+                                 "             "
+                                 "x"
+                                 "      ";
+constexpr char TAIL_TEMPLATE[] = "        "
+                                 "    ("
+                                 "    .  "
+                                 ")\n";
 static_assert(sizeof HEAD_TEMPLATE - 1 == HEAD_LEN && sizeof TAIL_TEMPLATE - 1 == TAIL_LEN);
 
 // put_right: decimal digits of v ending just before `end`; returns the first.
@@ -473,8 +478,8 @@ void log_print_coil(const PscoreTables &t, std::string &flog, double score, int 
 }
 
 void log_output_prn3(const PscoreTables &t, const RunSettings &s, double score, const double scs[][NREG],
-                     const int8_t *offsets, int32_t seqlen, int cnt, const Sequence &sequence,
-                     std::string &flog, std::string &flog_seq)
+                     const int8_t *offsets, int32_t seqlen, int cnt, const Sequence &sequence, std::string &flog,
+                     std::string &flog_seq)
 {
     double B = prob2score(t, s.bound);
 
@@ -528,8 +533,8 @@ constexpr int8_t NOCOIL = ',';
 
 // mark_residue: the map entry of residue j (register number or NOCOIL) and
 // whether the residue is flagged.
-inline void mark_residue(int mode, int j, const int8_t *reg, const double scs[][NREG], double bound,
-                         double upper_bound, const int8_t *offsets, int8_t *pos, bool *flagged)
+inline void mark_residue(int mode, int j, const int8_t *reg, const double scs[][NREG], double bound, double upper_bound,
+                         const int8_t *offsets, int8_t *pos, bool *flagged)
 {
     double s = scs[j][offsets[j]];
     int r = (offsets[j] + j) % 7;
@@ -706,8 +711,7 @@ void res_compare(std::string &ps, const double *sc1, const double *sc2, const Se
         appendf(ps, "0 %d adjust moveto \n", i);
         appendf(ps, "7 0 rmoveto (%d) show \n", i);
     }
-    appendf(ps, "1 setlinewidth 0 setgray %d 15 adjust moveto %d -50 adjust lineto stroke \n", seqlen,
-                 seqlen);
+    appendf(ps, "1 setlinewidth 0 setgray %d 15 adjust moveto %d -50 adjust lineto stroke \n", seqlen, seqlen);
     for (int i = -50; i <= 15; i += 5) {
         appendf(ps, "%d %d adjust moveto -5 0 rmoveto 10 0 rlineto stroke \n", seqlen, i);
         appendf(ps, "%d %d adjust moveto \n", seqlen, i);
@@ -733,8 +737,8 @@ void res_compare(std::string &ps, const double *sc1, const double *sc2, const Se
 
 // ---- 7. Coiled-coil regions ------------------------------------------------------------
 
-void find_regions(const double scs[][NREG], const int8_t *offsets, int32_t seqlen, double bound,
-                  int32_t min_length, std::vector<CoilRegion> &out)
+void find_regions(const double scs[][NREG], const int8_t *offsets, int32_t seqlen, double bound, int32_t min_length,
+                  std::vector<CoilRegion> &out)
 {
     out.clear();
     int32_t i = 0;
@@ -830,8 +834,8 @@ void gff3_regions(const PscoreTables &t, const Sequence &rec, int cnt, const std
     percent_encode(name, rec.title, escape_sets.value);
     appendf(out, "##sequence-region %s 1 %d\n", seqid.c_str(), rec.seqlen);
     for (const CoilRegion &r : regions) {
-        appendf(out, "%s\tvelcorin2\tcoiled_coil\t%d\t%d\t%.4g\t.\t.\tID=%s:%d-%d", seqid.c_str(), r.from + 1,
-                r.to + 1, score2prob(t, r.best), seqid.c_str(), r.from + 1, r.to + 1);
+        appendf(out, "%s\tvelcorin2\tcoiled_coil\t%d\t%d\t%.4g\t.\t.\tID=%s:%d-%d", seqid.c_str(), r.from + 1, r.to + 1,
+                score2prob(t, r.best), seqid.c_str(), r.from + 1, r.to + 1);
         if (!name.empty()) out += ";Name=" + name;
         appendf(out, ";best_score=%.2f;register=%c", r.best, register_letter(offsets, r.from));
         if (register_changes(r, offsets)) {

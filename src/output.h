@@ -28,9 +28,9 @@
 #include "velcorin2.h"
 
 // ---- P-score tables -------------------------------------------------------------
-inline constexpr int PSCORE_ROWS = 7001;     // residue table: scores -40.00 .. 30.00
-inline constexpr int32_t pscore_size = 7000; // rows the residue lookups consult
-inline constexpr int32_t n_pscores = 813;    // sequence tables: scores -63.9 .. 17.3
+inline constexpr int PSCORE_ROWS = 7001;      // residue table: scores -40.00 .. 30.00
+inline constexpr int32_t pscore_size = 7000;  // rows the residue lookups consult
+inline constexpr int32_t n_pscores = 813;     // sequence tables: scores -63.9 .. 17.3
 
 // Both conversions of a run.  global_pscore maps a residue's best score to
 // the probability of reaching at least it (low is coil-like); pscores maps a
@@ -96,8 +96,8 @@ void log_output_ver(double score, int cnt, const char *title, const char *code, 
 // residue's best score equals `score`, the peak line names position
 // seqlen + 1 and the register letter of offset 0 at that index.
 void log_output_prn3(const PscoreTables &t, const RunSettings &s, double score, const double scs[][NREG],
-                     const int8_t *offsets, int32_t seqlen, int cnt, const Sequence &sequence,
-                     std::string &flog, std::string &flog_seq);
+                     const int8_t *offsets, int32_t seqlen, int cnt, const Sequence &sequence, std::string &flog,
+                     std::string &flog_seq);
 
 // log_print_coil: one region entry "  %1.4f@ %4d-%4d:%c;  " with the p-score
 // of `score`, positions from+1 and to+1, and the register letter of residue
@@ -138,8 +138,8 @@ struct CoilRegion {
 // find_regions: the regions of a record under `bound` (a raw score) that are
 // at least min_length residues long, in sequence order, into `out` (which is
 // cleared first; its capacity is kept for the next record).
-void find_regions(const double scs[][NREG], const int8_t *offsets, int32_t seqlen, double bound,
-                  int32_t min_length, std::vector<CoilRegion> &out);
+void find_regions(const double scs[][NREG], const int8_t *offsets, int32_t seqlen, double bound, int32_t min_length,
+                  std::vector<CoilRegion> &out);
 
 // region_seqid: appends the name a record has in both region files: its
 // code with every byte outside [a-zA-Z0-9.:^*$@!+_?|-] written as %XX (the

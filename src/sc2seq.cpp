@@ -46,53 +46,52 @@ constexpr int MAX_THREADS = 256;
 // The help page; the defaults it shows are the live start-up values.
 void print_help(const RunSettings &d)
 {
-    std::printf(
-        "velcorin2 %s: coiled-coil prediction from pair correlations across heptad registers\n"
-        "\n"
-        "Usage: velcorin2 [options] [distances] [genfreq posfreq] [sequences] [output] [coil_log] [seq_log]\n"
-        "\n"
-        "Options (they come first; the first word not starting with '-', or a lone '-', ends them):\n"
-        "  -f N        use N distance classes (default %d)\n"
-        "  -P          flip the proline-free segments (default on: prolines end a segment)\n"
-        "  -v          a score line per sequence on the coil log\n"
-        "  -p P        coil report with p-score bound P on both logs\n"
-        "  -d [+|-|+- U]  residue and register map in the coil report; + treats residues without\n"
-        "              a known register as no coil, - maps only sequences with a flagged residue,\n"
-        "              U is the second bound of the map\n"
-        "  -pos        the sequences are register files (known registers)\n"
-        "  -1          register files, each record left out of the counts while it is scored\n"
-        "  -g [FILE]   stock scoring too, and a PostScript comparison plot (see --plot);\n"
-        "              FILE names a region per sequence (>code first last)\n"
-        "  --plot FILE the plot file of -g (default %s)\n"
-        "  -win 21|28  shortest scored sequence and segment (default %d)\n"
-        "  -w          accepted, no effect\n"
-        "  --threads N score N records at once (default %d); every output is the same as with one\n"
-        "  --max-length N  score the first N residues of longer records (default %d; 0: no limit)\n"
-        "  --gff3 FILE     coiled-coil regions as GFF3, one coiled_coil feature per region\n"
-        "  --regions FILE  the same regions as a tab-separated table with a header line\n"
-        "  --pscore P      p-score threshold of the regions (default: that of -p, else 0.05); a region\n"
-        "                  is the coil report's entries at that threshold, adjacent ones joined\n"
-        "  --min-length L  leave out regions shorter than L residues (default %d)\n"
-        "  --no-table      no per-residue table: the output word is left out, key out is ignored\n"
-        "  --calib FILE p-scores from FILE, a calibration made for the model with\n"
-        "              velcorin2-counts calibrate (key calib; default: the built-in tables)\n"
-        "  -h, --help  this text;  --version  the version\n"
-        "\n"
-        "Distances: unless the configuration file gave them, the words after the options are the\n"
-        "distance classes 0..6 (class d pairs residues d+1 apart), as many as -f asks (default %d).\n"
-        "\n"
-        "Files, each taken from the next word unless the configuration file named it:\n"
-        "  genfreq (key genbnk), posfreq (key cctb), sequences (key test; FASTA, or register files\n"
-        "  with -pos/-1), output table (key out), coil log (key log; default stderr), per-sequence\n"
-        "  log (default stderr).  '-' is stdin/stdout, '~' a home directory, names ending in .Z or\n"
-        "  .gz are read through zcat, and an output name '|command' writes into a shell command.\n"
-        "\n"
-        "Configuration: the file named by $VELCORIN_CONFIG, else $HOME/.velcorin2, lines 'key = value'\n"
-        "with keys genbnk cctb lib test out log pos view ver prn functnum calib.\n"
-        "\n"
-        "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
-        VELCORIN2_VERSION, d.functnum, d.plot.c_str(), d.window_length, d.threads, d.max_length, d.min_length,
-        d.functnum);
+    std::printf("velcorin2 %s: coiled-coil prediction from pair correlations across heptad registers\n"
+                "\n"
+                "Usage: velcorin2 [options] [distances] [genfreq posfreq] [sequences] [output] [coil_log] [seq_log]\n"
+                "\n"
+                "Options (they come first; the first word not starting with '-', or a lone '-', ends them):\n"
+                "  -f N        use N distance classes (default %d)\n"
+                "  -P          flip the proline-free segments (default on: prolines end a segment)\n"
+                "  -v          a score line per sequence on the coil log\n"
+                "  -p P        coil report with p-score bound P on both logs\n"
+                "  -d [+|-|+- U]  residue and register map in the coil report; + treats residues without\n"
+                "              a known register as no coil, - maps only sequences with a flagged residue,\n"
+                "              U is the second bound of the map\n"
+                "  -pos        the sequences are register files (known registers)\n"
+                "  -1          register files, each record left out of the counts while it is scored\n"
+                "  -g [FILE]   stock scoring too, and a PostScript comparison plot (see --plot);\n"
+                "              FILE names a region per sequence (>code first last)\n"
+                "  --plot FILE the plot file of -g (default %s)\n"
+                "  -win 21|28  shortest scored sequence and segment (default %d)\n"
+                "  -w          accepted, no effect\n"
+                "  --threads N score N records at once (default %d); every output is the same as with one\n"
+                "  --max-length N  score the first N residues of longer records (default %d; 0: no limit)\n"
+                "  --gff3 FILE     coiled-coil regions as GFF3, one coiled_coil feature per region\n"
+                "  --regions FILE  the same regions as a tab-separated table with a header line\n"
+                "  --pscore P      p-score threshold of the regions (default: that of -p, else 0.05); a region\n"
+                "                  is the coil report's entries at that threshold, adjacent ones joined\n"
+                "  --min-length L  leave out regions shorter than L residues (default %d)\n"
+                "  --no-table      no per-residue table: the output word is left out, key out is ignored\n"
+                "  --calib FILE p-scores from FILE, a calibration made for the model with\n"
+                "              velcorin2-counts calibrate (key calib; default: the built-in tables)\n"
+                "  -h, --help  this text;  --version  the version\n"
+                "\n"
+                "Distances: unless the configuration file gave them, the words after the options are the\n"
+                "distance classes 0..6 (class d pairs residues d+1 apart), as many as -f asks (default %d).\n"
+                "\n"
+                "Files, each taken from the next word unless the configuration file named it:\n"
+                "  genfreq (key genbnk), posfreq (key cctb), sequences (key test; FASTA, or register files\n"
+                "  with -pos/-1), output table (key out), coil log (key log; default stderr), per-sequence\n"
+                "  log (default stderr).  '-' is stdin/stdout, '~' a home directory, names ending in .Z or\n"
+                "  .gz are read through zcat, and an output name '|command' writes into a shell command.\n"
+                "\n"
+                "Configuration: the file named by $VELCORIN_CONFIG, else $HOME/.velcorin2, lines 'key = value'\n"
+                "with keys genbnk cctb lib test out log pos view ver prn functnum calib.\n"
+                "\n"
+                "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
+                VELCORIN2_VERSION, d.functnum, d.plot.c_str(), d.window_length, d.threads, d.max_length, d.min_length,
+                d.functnum);
 }
 
 // Value word of an option: a missing value is a usage error, never a read past argv.
@@ -111,8 +110,8 @@ int count_value(int argc, char **argv, int at, int lo, int hi)
     errno = 0;
     long v = std::strtol(w, &end, 10);
     if (end == w || *end != '\0' || errno != 0 || v < lo || v > hi)
-        fail("velcorin2: " + std::string(argv[at - 1]) + " needs a whole number from " + std::to_string(lo) +
-                 " to " + std::to_string(hi) + "\n\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
+        fail("velcorin2: " + std::string(argv[at - 1]) + " needs a whole number from " + std::to_string(lo) + " to " +
+                 std::to_string(hi) + "\n\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
              true, STATUS_USAGE);
     return int(v);
 }
@@ -125,8 +124,9 @@ double pscore_value(int argc, char **argv, int at)
     char *end = nullptr;
     double v = std::strtod(w, &end);
     if (end == w || *end != '\0' || !(v >= 0.0 && v <= 1.0))
-        fail("velcorin2: " + std::string(argv[at - 1]) + " needs a p-score from 0 to 1\n"
-             "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
+        fail("velcorin2: " + std::string(argv[at - 1]) +
+                 " needs a p-score from 0 to 1\n"
+                 "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n",
              true, STATUS_USAGE);
     return v;
 }
@@ -143,8 +143,7 @@ struct FlagOption {
     const char *word;
     int bit;
 };
-constexpr FlagOption flag_options[] = {
-    {"-v", MODE_VERBOSE}, {"-1", MODE_LEAVEOUT}, {"-w", MODE_W}, {"-pos", MODE_POS}};
+constexpr FlagOption flag_options[] = {{"-v", MODE_VERBOSE}, {"-1", MODE_LEAVEOUT}, {"-w", MODE_W}, {"-pos", MODE_POS}};
 }  // namespace
 
 void parse_command_line(int argc, char **argv, RunSettings &s)
@@ -271,8 +270,7 @@ void check_settings(const RunSettings &s, int words_left)
              true, STATUS_USAGE);
     for (int i = 0; i < s.functnum; i++)
         if (s.lib[i] < 0 || s.lib[i] > 6)
-            fail("velcorin2: distance " + std::to_string(s.lib[i]) + " is outside 0 to 6\n" + text, true,
-                 STATUS_USAGE);
+            fail("velcorin2: distance " + std::to_string(s.lib[i]) + " is outside 0 to 6\n" + text, true, STATUS_USAGE);
 }
 
 // ---- 2. One record -----------------------------------------------------------------------
@@ -637,8 +635,14 @@ int nondot_advance(int *st, int *en, const int8_t *seq, const int8_t *reg, int s
 int calcseq(const RunSettings &s, const RunFiles &files, const PairModel &model, const PosFreq &counts,
             const PscoreTables &pscores)
 {
-    const Run run{s, model, counts, pscores, files, make_sinks(files),
-                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0, prob2score(pscores, s.region_bound)};
+    const Run run{s,
+                  model,
+                  counts,
+                  pscores,
+                  files,
+                  make_sinks(files),
+                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0,
+                  prob2score(pscores, s.region_bound)};
     // The headers come before any record, so an empty input gives valid files.
     std::string header[2];
     gff3_header(header[0]);
@@ -753,13 +757,11 @@ void check_outputs(const RunSettings &s)
                             {"region file", (s.mode & MODE_VIEW) ? &s.regionfile : nullptr},
                             {"calibration file", &s.calib}};
     const FileName plot{true, s.plot, ""};
-    const Named outputs[] = {{"table", s.no_table ? nullptr : &s.out}, {"coil log", &s.log},
-                             {"per-sequence log", &s.log_seq}, {"plot", (s.mode & MODE_VIEW) ? &plot : nullptr},
-                             {"GFF3 file", &s.gff3}, {"region table", &s.region_tsv}};
+    const Named outputs[] = {
+        {"table", s.no_table ? nullptr : &s.out},         {"coil log", &s.log},   {"per-sequence log", &s.log_seq},
+        {"plot", (s.mode & MODE_VIEW) ? &plot : nullptr}, {"GFF3 file", &s.gff3}, {"region table", &s.region_tsv}};
     const std::string std_out = "-";
-    auto refuse = [](const std::string &name, const std::string &why) {
-        fatal(ERR_OPEN, name + ": refused, " + why);
-    };
+    auto refuse = [](const std::string &name, const std::string &why) { fatal(ERR_OPEN, name + ": refused, " + why); };
     std::vector<std::pair<const Named *, FileId>> seen;  // outputs checked so far
     for (const Named &o : outputs) {
         if (!o.file || !o.file->given) continue;
@@ -809,7 +811,8 @@ FILE *open_named(const FileName &f, const char *ops, FILE *otherwise)
 void print_notes(RunSettings &s, bool parsed)
 {
     bool taken = false;
-    for (const FileName *f : {&s.out, &s.log, &s.log_seq, &s.gff3, &s.region_tsv}) taken |= parsed && f->given && f->name == "-";
+    for (const FileName *f : {&s.out, &s.log, &s.log_seq, &s.gff3, &s.region_tsv})
+        taken |= parsed && f->given && f->name == "-";
     std::fputs(s.notes.c_str(), taken ? stderr : stdout);
     s.notes.clear();
 }

@@ -46,10 +46,10 @@ void check_outputs(const RunSettings &s);
 // Whatever is still open when the object dies (a failure on the way) is
 // closed without checks; a complete run closes them itself, checked.
 struct RunFiles {
-    FILE *fgin = nullptr, *fpin = nullptr, *ftest = nullptr, *fout = nullptr, *flog = nullptr,
-         *flog_seq = nullptr, *regionfile = nullptr, *ps = nullptr;
+    FILE *fgin = nullptr, *fpin = nullptr, *ftest = nullptr, *fout = nullptr, *flog = nullptr, *flog_seq = nullptr,
+         *regionfile = nullptr, *ps = nullptr;
     FILE *gff3 = nullptr, *region_tsv = nullptr;  // --gff3, --regions
-    std::string ps_scratch;  // the plot is written here, then renamed over its name
+    std::string ps_scratch;                       // the plot is written here, then renamed over its name
     RunFiles() = default;
     RunFiles(const RunFiles &) = delete;
     RunFiles &operator=(const RunFiles &) = delete;

@@ -11,9 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bitset>
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -230,7 +230,8 @@ FILE *open_for_reading(const char *name, const char *given)
         const int fd = open(name, O_RDONLY | O_CLOEXEC);
         struct stat st;
         unsigned char b[2];
-        const bool plain = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !compressed_magic(b, pread(fd, b, 2, 0));
+        const bool plain =
+            fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !compressed_magic(b, pread(fd, b, 2, 0));
         if (fd >= 0) close(fd);
         if (plain) fatal(ERR_READ, given);
         return open_zcat(name, given);
@@ -527,8 +528,7 @@ int read_piece(FILE *fl, char *buf, int cap)
 void skip_line(FILE *fl)
 {
     int c;
-    while ((c = getc_unlocked(fl)) != EOF && c != '\n') {
-    }
+    while ((c = getc_unlocked(fl)) != EOF && c != '\n') {}
 }
 
 // The header after its ">", read to the end of its line whatever its length:
@@ -655,8 +655,7 @@ void read_magic(FILE *fl, const char *magic, const char *what)
 {
     char buf[1024];
     int len = read_piece(fl, buf, sizeof buf);
-    if (size_t(len) != std::strlen(magic) || std::memcmp(buf, magic, size_t(len)) != 0)
-        fatal(ERR_MAGIC, what);
+    if (size_t(len) != std::strlen(magic) || std::memcmp(buf, magic, size_t(len)) != 0) fatal(ERR_MAGIC, what);
 }
 
 void read_table(FILE *fl, int32_t *arr, int size, const char *what)
@@ -708,8 +707,8 @@ namespace {
 // bit, a wrong file appended) and would give scores that look valid.
 void check_counts(FILE *fl, const char *what, bool negative, bool sums_differ)
 {
-    const char *why = negative      ? ": a negative count"
-                      : sums_differ ? ": a total is not the sum of its counts"
+    const char *why = negative                   ? ": a negative count"
+                      : sums_differ              ? ": a total is not the sum of its counts"
                       : getc_unlocked(fl) != EOF ? ": bytes after the last table"
                                                  : nullptr;
     if (!why && std::ferror(fl)) why = "";
@@ -777,17 +776,15 @@ void readposfreq(FILE *fl, PosFreq &p)
 
 int writegenfreq(FILE *fl, const GenFreq &g)
 {
-    bool ok = std::fputs(GENFREQ_MAGIC, fl) != EOF && write_table(fl, &g.totals, 1) &&
-              write_table(fl, g.freqs, NAA) && write_table(fl, g.totalp, NREG) &&
-              write_table(fl, &g.freqp[0][0][0], NAA * NAA * NREG);
+    bool ok = std::fputs(GENFREQ_MAGIC, fl) != EOF && write_table(fl, &g.totals, 1) && write_table(fl, g.freqs, NAA) &&
+              write_table(fl, g.totalp, NREG) && write_table(fl, &g.freqp[0][0][0], NAA * NAA * NREG);
     return finish_write(fl, ok);
 }
 
 int writeposfreq(FILE *fl, const PosFreq &p)
 {
     bool ok = std::fputs(POSFREQ_MAGIC, fl) != EOF && write_table(fl, p.totals, NREG) &&
-              write_table(fl, &p.freqs[0][0], NAA * NREG) &&
-              write_table(fl, &p.totalp[0][0], NREG * NREG) &&
+              write_table(fl, &p.freqs[0][0], NAA * NREG) && write_table(fl, &p.totalp[0][0], NREG * NREG) &&
               write_table(fl, &p.freqp[0][0][0][0], NAA * NAA * NREG * NREG);
     return finish_write(fl, ok);
 }
@@ -808,8 +805,7 @@ int read_region(FILE *rf, const char *code, int32_t *rstart, int32_t *rend)
         if (got != 1) continue;
         if (std::strlen(codebuff) == NAMELEN - 1) {  // drop the rest of an overlong token
             int ch;
-            while ((ch = std::getc(rf)) != EOF && !std::isspace(ch)) {
-            }
+            while ((ch = std::getc(rf)) != EOF && !std::isspace(ch)) {}
             if (ch != EOF) std::ungetc(ch, rf);
         }
         int a = 0, b = 0;

@@ -36,10 +36,7 @@ void grow(std::vector<int8_t> &v, int64_t n)
 
 // bump: counts are updated modulo 2^32 so that arbitrary loaded counts can
 // never overflow into undefined behaviour; -1 then +1 still restores them.
-inline void bump(int32_t &count, int32_t bias)
-{
-    count = int32_t(uint32_t(count) + uint32_t(bias));
-}
+inline void bump(int32_t &count, int32_t bias) { count = int32_t(uint32_t(count) + uint32_t(bias)); }
 
 inline bool is_register(int8_t r) { return r >= 0 && r < NREG; }
 inline bool is_amino_acid(int8_t a) { return a >= 0 && a < NAA; }
@@ -59,8 +56,7 @@ int32_t getpos(FILE *fl, Sequence &sequence, int32_t max_length)
 {
     sequence.warnings.clear();
     int c;
-    while ((c = getc_unlocked(fl)) != EOF && c != '>') {
-    }
+    while ((c = getc_unlocked(fl)) != EOF && c != '>') {}
     if (c == EOF) return POS_END;
     sequence.seqlen = 0;
     sequence.title[0] = '\0';

@@ -19,7 +19,7 @@
 
 namespace {
 constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
-constexpr int TERM_LANES = 16;  // registers 0..6 twice, and a pad
+constexpr int TERM_LANES = 16;                        // registers 0..6 twice, and a pad
 typedef double v2d __attribute__((vector_size(16)));  // two lanes, exact per lane
 
 inline v2d load2(const double *p)
@@ -47,8 +47,7 @@ int calcgprobs(const int32_t freqs[NAA], int32_t totals, double probs[NAA])
     return 1;
 }
 
-void calcgprobp(const int32_t freqp[NAA][NAA][NREG], const int32_t totalp[NREG],
-                double probp[NAA][NAA][NREG])
+void calcgprobp(const int32_t freqp[NAA][NAA][NREG], const int32_t totalp[NREG], double probp[NAA][NAA][NREG])
 {
     for (int d = 0; d < NREG; d++) {
         const double t = getlog(totalp[d]);
@@ -57,8 +56,7 @@ void calcgprobp(const int32_t freqp[NAA][NAA][NREG], const int32_t totalp[NREG],
     }
 }
 
-int calcpprobs(const int32_t freqs[NAA][NREG], const int32_t totals[NREG], double probs[NAA][NREG],
-               int ProlineFreeWin)
+int calcpprobs(const int32_t freqs[NAA][NREG], const int32_t totals[NREG], double probs[NAA][NREG], int ProlineFreeWin)
 {
     for (int r = 0; r < NREG; r++) {
         const int32_t t = totals[r];
@@ -189,8 +187,7 @@ void Workspace::reserve(int32_t n)
 
 int getoffs(int32_t pos, int32_t offs) { return (pos + offs) % NREG; }
 
-int subsequence_advance(int32_t *st, int32_t *en, const int8_t *seq, int32_t seqlen,
-                        int32_t ProlineFreeWin)
+int subsequence_advance(int32_t *st, int32_t *en, const int8_t *seq, int32_t seqlen, int32_t ProlineFreeWin)
 {
     // Negative numbers never come from the alphabet, but they would index the
     // tables out of range, so they end a segment like any other non-residue.

@@ -27,22 +27,20 @@ inline constexpr int LANES = 8;  // one row: the seven register offsets and a pa
 
 // ---- The model: natural-log probabilities from counts ------------------------
 
-double getlog(int32_t num);    // ln(num), LOGZERO for 0
-double getdlog(double num);    // ln(num), LOGZERO for exactly 0.0
+double getlog(int32_t num);  // ln(num), LOGZERO for 0
+double getdlog(double num);  // ln(num), LOGZERO for exactly 0.0
 
 // calcgprobs: probs[x] = getlog(freqs[x]) - getlog(totals), unsmoothed.  Returns 1.
 int calcgprobs(const int32_t freqs[NAA], int32_t totals, double probs[NAA]);
 
 // calcgprobp: probp[x][y][d] = getlog(freqp[x][y][d]) - getlog(totalp[d]), unsmoothed.
-void calcgprobp(const int32_t freqp[NAA][NAA][NREG], const int32_t totalp[NREG],
-                double probp[NAA][NAA][NREG]);
+void calcgprobp(const int32_t freqp[NAA][NAA][NREG], const int32_t totalp[NREG], double probp[NAA][NAA][NREG]);
 
 // calcpprobs: residue-by-register log probabilities of coils, each register
 // normalised to sum to 1.  A zero count (or any count under a total of 0)
 // takes min(1/(5t), 0.05).  With ProlineFreeWin nonzero proline is left out
 // and gets LOGZERO.  Returns 1.
-int calcpprobs(const int32_t freqs[NAA][NREG], const int32_t totals[NREG], double probs[NAA][NREG],
-               int ProlineFreeWin);
+int calcpprobs(const int32_t freqs[NAA][NREG], const int32_t totals[NREG], double probs[NAA][NREG], int ProlineFreeWin);
 
 // calcpprobp: pair-by-register-pair log probabilities of coils, each register
 // pair normalised to sum to 1.  A zero count (or any count under a total of
@@ -94,8 +92,7 @@ int getoffs(int32_t pos, int32_t offs);
 // maximal run of residues 0..18 (0..19 when ProlineFreeWin is 0).  Stores it
 // as [*st, *en) and returns 1; returns 0 with *st and *en unchanged when none
 // is left.  Set *en to 0 before the first call.
-int subsequence_advance(int32_t *st, int32_t *en, const int8_t *seq, int32_t seqlen,
-                        int32_t ProlineFreeWin);
+int subsequence_advance(int32_t *st, int32_t *en, const int8_t *seq, int32_t seqlen, int32_t ProlineFreeWin);
 
 // lpropensity_term: log-odds of the pair (x, y = x + dist + 1) in registers
 // xoffs, yoffs against the background pair at class dist, less the
@@ -134,7 +131,7 @@ int scseqadj(const PairModel &m, const RunSettings &s, Workspace &w, const int8_
 // built-in relative occurrences (0 becomes LOGZERO).  Call at start-up,
 // before any stock scoring; calling it again gives the same table.
 void initialize_relative();
-double relative_entry(int aa, int reg);   // the stock table as it stands now
+double relative_entry(int aa, int reg);  // the stock table as it stands now
 
 // singles_windows: prop[st..en-1] = the stock terms relative[seq[i]][register]
 // of each register offset, then win[st..en-window] = their window sums.

@@ -20,8 +20,14 @@
 #include <string>
 
 enum ErrCode : int {
-    ERR_TRACING = 0, ERR_USAGE = 1, ERR_SWITCH = 2, ERR_OPEN = 3,
-    ERR_WRITE = 4, ERR_READ = 5, ERR_MAGIC = 6, ERR_MEMORY = 7,
+    ERR_TRACING = 0,
+    ERR_USAGE = 1,
+    ERR_SWITCH = 2,
+    ERR_OPEN = 3,
+    ERR_WRITE = 4,
+    ERR_READ = 5,
+    ERR_MAGIC = 6,
+    ERR_MEMORY = 7,
 };
 
 // Exit statuses of both programs.
@@ -29,8 +35,8 @@ inline constexpr int STATUS_ERROR = 2;    // a numbered error
 inline constexpr int STATUS_USAGE = 255;  // usage text, unreadable sequence (-1 to the C library)
 
 struct Failure {
-    std::string text;       // printed exactly as it stands
-    bool to_stderr = false; // else standard output
+    std::string text;        // printed exactly as it stands
+    bool to_stderr = false;  // else standard output
     int status = STATUS_ERROR;
 };
 

@@ -60,41 +60,40 @@ constexpr int ST_OK = 0, ST_USAGE = 1, ST_ERROR = 2;
 
 void print_help()
 {
-    std::printf(
-        "%s %s: count files for velcorin2\n"
-        "\n"
-        "Usage: %s [options] genfreq [FASTA...]\n"
-        "       %s [options] posfreq [REGISTER_FILE...]\n"
-        "       %s [options] --distances LIST [-P] calibrate GENFREQ POSFREQ [FASTA...]\n"
-        "\n"
-        "  genfreq   counts residues and residue pairs 1..%d apart in FASTA records and\n"
-        "            writes a GenFreq file (velcorin2 key genbnk)\n"
-        "  posfreq   counts residues by heptad register and residue pairs by register pair\n"
-        "            in register files (.pos) and writes a PosFreq file (velcorin2 key cctb)\n"
-        "  calibrate scores background FASTA records with the model (the two count files,\n"
-        "            the distance classes, the proline rule) at window lengths 28 and 21 and\n"
-        "            writes the p-score calibration of that model (velcorin2 key calib)\n"
-        "\n"
-        "Options:\n"
-        "  -o FILE       output file (default %s for genfreq, %s for posfreq,\n"
-        "                %s for calibrate; '-' writes to standard output)\n"
-        "  -f, --force   replace an existing output file (default: refuse)\n"
-        "  --distances LIST  calibrate: the model's distance classes 0..6, as velcorin2 is\n"
-        "                given them (e.g. 1,2,3 or \"1 2 3\")\n"
-        "  -P            calibrate: prolines do not end a scoring segment (velcorin2 -P)\n"
-        "  -h, --help    this text\n"
-        "  --version     the version\n"
-        "\n"
-        "Inputs default to '%s' (standard input); names ending in .gz or .Z are read\n"
-        "through zcat, '~' names a home directory.  Records longer than %d residues are\n"
-        "counted (scored) up to that length, with a warning.  Several inputs add up into\n"
-        "one file.\n"
-        "\n"
-        "Exit status: %d written; %d command-line mistake; %d error (unreadable or bad input,\n"
-        "output exists, a count past %d, too few scores to calibrate, write failure);\n"
-        "255 a FASTA character that cannot be parsed.\n",
-        PROG, VELCORIN2_VERSION, PROG, PROG, PROG, NREG, DEFAULT_GENFREQ, DEFAULT_POSFREQ, DEFAULT_CALIBRATION,
-        DEFAULT_INPUT, MAXSEQ, ST_OK, ST_USAGE, ST_ERROR, INT32_MAX);
+    std::printf("%s %s: count files for velcorin2\n"
+                "\n"
+                "Usage: %s [options] genfreq [FASTA...]\n"
+                "       %s [options] posfreq [REGISTER_FILE...]\n"
+                "       %s [options] --distances LIST [-P] calibrate GENFREQ POSFREQ [FASTA...]\n"
+                "\n"
+                "  genfreq   counts residues and residue pairs 1..%d apart in FASTA records and\n"
+                "            writes a GenFreq file (velcorin2 key genbnk)\n"
+                "  posfreq   counts residues by heptad register and residue pairs by register pair\n"
+                "            in register files (.pos) and writes a PosFreq file (velcorin2 key cctb)\n"
+                "  calibrate scores background FASTA records with the model (the two count files,\n"
+                "            the distance classes, the proline rule) at window lengths 28 and 21 and\n"
+                "            writes the p-score calibration of that model (velcorin2 key calib)\n"
+                "\n"
+                "Options:\n"
+                "  -o FILE       output file (default %s for genfreq, %s for posfreq,\n"
+                "                %s for calibrate; '-' writes to standard output)\n"
+                "  -f, --force   replace an existing output file (default: refuse)\n"
+                "  --distances LIST  calibrate: the model's distance classes 0..6, as velcorin2 is\n"
+                "                given them (e.g. 1,2,3 or \"1 2 3\")\n"
+                "  -P            calibrate: prolines do not end a scoring segment (velcorin2 -P)\n"
+                "  -h, --help    this text\n"
+                "  --version     the version\n"
+                "\n"
+                "Inputs default to '%s' (standard input); names ending in .gz or .Z are read\n"
+                "through zcat, '~' names a home directory.  Records longer than %d residues are\n"
+                "counted (scored) up to that length, with a warning.  Several inputs add up into\n"
+                "one file.\n"
+                "\n"
+                "Exit status: %d written; %d command-line mistake; %d error (unreadable or bad input,\n"
+                "output exists, a count past %d, too few scores to calibrate, write failure);\n"
+                "255 a FASTA character that cannot be parsed.\n",
+                PROG, VELCORIN2_VERSION, PROG, PROG, PROG, NREG, DEFAULT_GENFREQ, DEFAULT_POSFREQ, DEFAULT_CALIBRATION,
+                DEFAULT_INPUT, MAXSEQ, ST_OK, ST_USAGE, ST_ERROR, INT32_MAX);
 }
 
 [[noreturn]] void bad_usage(const std::string &what)
@@ -192,8 +191,8 @@ void parse_distances(const std::string &list, RunSettings &s)
             i++;
             continue;
         }
-        const bool one_digit = list[i] >= '0' && list[i] <= '6' &&
-                               (i + 1 == list.size() || list[i + 1] == ',' || list[i + 1] == ' ');
+        const bool one_digit =
+            list[i] >= '0' && list[i] <= '6' && (i + 1 == list.size() || list[i + 1] == ',' || list[i + 1] == ' ');
         if (!one_digit || s.functnum == NREG)
             bad_usage("--distances takes one to seven distance classes 0 to 6, such as 1,2,3");
         s.lib[s.functnum++] = int8_t(list[i] - '0');

@@ -95,10 +95,10 @@ TEST(Calib, ScoresOnTheGridCountWhereTheLookupsNeedThem)
 
     auto s = std::make_unique<CalSequenceTable>();
     ASSERT_TRUE(fit_sequence_table({-70.0, -63.9, -1.0, -1.0, 0.04, 17.3, 25.0}, *s, &why));
-    EXPECT_EQ(std::vector<int>(s->c, s->c + 2), (std::vector<int>{1, 2}));        // -63.9, -63.8
+    EXPECT_EQ(std::vector<int>(s->c, s->c + 2), (std::vector<int>{1, 2}));          // -63.9, -63.8
     EXPECT_EQ(std::vector<int>(s->c + 629, s->c + 631), (std::vector<int>{2, 4}));  // -1.0, -0.9
     EXPECT_EQ(std::vector<int>(s->c + 639, s->c + 641), (std::vector<int>{4, 5}));  // 0.0, 0.1
-    EXPECT_EQ(s->c[812], 5);                                                      // 17.3
+    EXPECT_EQ(s->c[812], 5);                                                        // 17.3
 }
 
 TEST(Calib, DegenerateDataKeepTheInvariantsOrAreRefused)
@@ -108,15 +108,20 @@ TEST(Calib, DegenerateDataKeepTheInvariantsOrAreRefused)
         std::vector<double> x;
         bool fits;
     };
-    std::vector<double> light(1000), far(5000), spread(1000);  // filled below
+    std::vector<double> light(1000), far(5000), spread(1000);             // filled below
     for (int j = 0; j < 1000; j++) light[size_t(j)] = -0.5 + j / 1000.0;  // exp underflows in both tails
     for (int j = 0; j < 5000; j++) far[size_t(j)] = 25.0 + j / 100.0;     // most of them beyond 30.00
-    for (int j = 0; j < 1000; j++) spread[size_t(j)] = -60.0 + j * 0.11;   // beyond both ends of the grid
+    for (int j = 0; j < 1000; j++) spread[size_t(j)] = -60.0 + j * 0.11;  // beyond both ends of the grid
     const std::vector<Case> cases = {
         {"999 scores", laplace(0, 3, 999), false},
         {"1000 scores", laplace(0, 3, 1000), true},
         {"one score 1000 times", std::vector<double>(1000, 2.0), false},
-        {"two scores", [] { std::vector<double> v(1000, -1.0); std::fill(v.begin() + 500, v.end(), 1.0); return v; }(),
+        {"two scores",
+         [] {
+             std::vector<double> v(1000, -1.0);
+             std::fill(v.begin() + 500, v.end(), 1.0);
+             return v;
+         }(),
          true},
         {"light tails", light, true},
         {"mostly above the grid", far, true},
@@ -225,7 +230,7 @@ TEST(Calib, DamagedFilesAreRefused)
     const std::string row5 = good.substr(good.find("\n-39.96 ") + 1, 22);  // "-39.96 0.<12 digits>\n"
     const std::string seqrow = good.substr(good.find("\n0.0 ", good.find("sequence 28")) + 1);
     const std::string seqrow0 = seqrow.substr(0, seqrow.find('\n') + 1);
-    const std::string last = good.substr(good.rfind('\n', good.size() - 2) + 1);      // the last row
+    const std::string last = good.substr(good.rfind('\n', good.size() - 2) + 1);  // the last row
     const std::string E = "ERROR: Error while reading from calibration file cal.dat, ";
     struct Case {
         const char *what;
@@ -293,12 +298,14 @@ TEST(Calib, OnlyTheModelItWasMadeForMayUseIt)
     other.lib[0] = 4;
     EXPECT_EQ(check(other, c->model), head +
                                           "it was made for distance classes 1 2 3 with prolines ending segments, the "
-                                          "run uses 4 1 2 with prolines ending segments" + tail);
+                                          "run uses 4 1 2 with prolines ending segments" +
+                                          tail);
     other = s;
     other.mode = 0;
     EXPECT_EQ(check(other, c->model), head +
                                           "it was made for distance classes 1 2 3 with prolines ending segments, the "
-                                          "run uses 3 1 2 with prolines not ending segments" + tail);
+                                          "run uses 3 1 2 with prolines not ending segments" +
+                                          tail);
     EXPECT_EQ(check(s, 0xfedcba9876543210ull),
               head + "it was made with other count files (model 0123456789abcdef, this run's fedcba9876543210)" + tail);
 }

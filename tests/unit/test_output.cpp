@@ -28,9 +28,9 @@ std::string printf_row(const PscoreTables &t, int32_t pos, char res, char reg, d
 // huge values).
 std::vector<double> hard_values()
 {
-    std::vector<double> v = {0.0,      -0.0,      0.005,     -0.005,       1.005,    2.675, -0.004999, -1e-300, 0.995,
-                             9999.995, 999999.99, -999.995, -1000.004, 1e15 - 0.125, 1e15,  -9.99e14,  -4.9e-324,
-                             -DBL_MAX, INF,       -INF,     NaN,      -NaN};
+    std::vector<double> v = {0.0,       -0.0,     0.005,     -0.005,   1.005,     2.675,        -0.004999, -1e-300,
+                             0.995,     9999.995, 999999.99, -999.995, -1000.004, 1e15 - 0.125, 1e15,      -9.99e14,
+                             -4.9e-324, -DBL_MAX, INF,       -INF,     NaN,       -NaN};
     for (int k = -4000; k <= 4000; k++)
         for (double x : {k / 8.0, k * 0.005, k / 100.0}) v.push_back(x);
     std::mt19937_64 rng(11);
@@ -68,10 +68,11 @@ TEST(Table, WholeTablesAreByteIdenticalToFormattedOutput)
     const int32_t n = 120000;
     std::vector<double> scs(size_t(n) * NREG);
     std::vector<int8_t> offsets(static_cast<size_t>(n)), seq(static_cast<size_t>(n));
-    std::string want = "# Sequence Code: c1\n# Unnamed sequence\n#\n# Position  Residue      Register    P-score    ( Score )\n";
+    std::string want =
+        "# Sequence Code: c1\n# Unnamed sequence\n#\n# Position  Residue      Register    P-score    ( Score )\n";
     for (int32_t i = 0; i < n; i++) {
         offsets[size_t(i)] = int8_t(i * 5 % NREG);
-        seq[size_t(i)] = int8_t(i % 23);  // 22: a residue number no letter stands for
+        seq[size_t(i)] = int8_t(i % 23);                     // 22: a residue number no letter stands for
         const double s = vals[size_t(i / 3) % vals.size()];  // runs of three equal scores
         scs[size_t(i) * NREG + size_t(offsets[size_t(i)])] = s;
         const char res = "LIVMFYGAKRHEDQNSTCWP-X"[i % 23];  // the NUL at 22 too
@@ -114,12 +115,24 @@ TEST(Pscore, LookupsAgreeWithLinearScans)
     // Rows as published with the tables: {row, p-score of 28, of 21}.
     EXPECT_EQ(t.global_pscore[4000][1], 0.81936708);
     EXPECT_EQ(t.global_pscore[3232][1], 0.500379);
-    const double published[][3] = {
-        {0, 0, 0},                {1, 0, 0.000158},         {90, 0, 0.000316},        {91, 0.00016, 0.000474},
-        {239, 0.003525, 0.004265}, {339, 0.010253, 0.012162}, {439, 0.032842, 0.036803}, {539, 0.128004, 0.133312},
-        {589, 0.312079, 0.315906}, {616, 0.492951, 0.494551}, {617, 0.500961, 0.502448}, {639, 0.670298, 0.670826},
-        {689, 0.935918, 0.935871}, {739, 0.994233, 0.994314}, {789, 0.999519, 0.999526}, {804, 0.99984, 0.999842},
-        {805, 1, 1},               {812, 1, 1}};
+    const double published[][3] = {{0, 0, 0},
+                                   {1, 0, 0.000158},
+                                   {90, 0, 0.000316},
+                                   {91, 0.00016, 0.000474},
+                                   {239, 0.003525, 0.004265},
+                                   {339, 0.010253, 0.012162},
+                                   {439, 0.032842, 0.036803},
+                                   {539, 0.128004, 0.133312},
+                                   {589, 0.312079, 0.315906},
+                                   {616, 0.492951, 0.494551},
+                                   {617, 0.500961, 0.502448},
+                                   {639, 0.670298, 0.670826},
+                                   {689, 0.935918, 0.935871},
+                                   {739, 0.994233, 0.994314},
+                                   {789, 0.999519, 0.999526},
+                                   {804, 0.99984, 0.999842},
+                                   {805, 1, 1},
+                                   {812, 1, 1}};
     for (const auto &r : published)
         EXPECT_TRUE(t.pscores[0][int(r[0])][1] == r[1] && t.pscores[1][int(r[0])][1] == r[2]) << "row " << r[0];
 }
@@ -151,8 +164,8 @@ TEST(Regions, BoundsAndRegisterSegments)
         const size_t p1 = row.find('\t', row.find('\t', row.find('\t', row.find('\t') + 1) + 1) + 1);
         rows.push_back(row.substr(0, p1) + row.substr(row.find('\t', p1 + 1)));
     }
-    const std::vector<std::string> want = {"x\t2\t11\t10\t9.00\tb\t2-2:b,3-10:g,11-11:f", "x\t13\t14\t2\t6.00\tf\t13-14:f",
-                                           "x\t16\t16\t1\t7.00\te\t16-16:e"};
+    const std::vector<std::string> want = {"x\t2\t11\t10\t9.00\tb\t2-2:b,3-10:g,11-11:f",
+                                           "x\t13\t14\t2\t6.00\tf\t13-14:f", "x\t16\t16\t1\t7.00\te\t16-16:e"};
     EXPECT_EQ(rows, want);
 
     find_regions(scs, offsets, n, 0.0, 10, regions);

@@ -24,8 +24,7 @@ std::mt19937 rng(7);
 
 // maxima[p] is by definition the best window inside the stretch that holds
 // p.  The unused tail holds +inf, so a read beyond the last window shows.
-template <int L>
-void check_maxima(int n, int w, bool ties)
+template <int L> void check_maxima(int n, int w, bool ties)
 {
     std::vector<double> ws(size_t(n) * L), got(size_t(n) * L, 12345.0), a(size_t(n) * L), b(size_t(n) * L);
     std::uniform_int_distribution<int> small(-5, 5);
@@ -188,8 +187,8 @@ TEST(Scoring, PairScoresMatchBruteForce)
     };
     // The last sequence is as long as titin, beyond the default length limit.
     const std::vector<int> lengths = {28, 29, 45, 300, 1200, 34350};
-    for (const Case &c : {Case{{1, 2, 3}, MODE_PROLINEFREE, 28}, Case{{0, 1, 5, 6}, 0, 28},
-                          Case{{6, 1}, MODE_PROLINEFREE, 21}}) {
+    for (const Case &c :
+         {Case{{1, 2, 3}, MODE_PROLINEFREE, 28}, Case{{0, 1, 5, 6}, 0, 28}, Case{{6, 1}, MODE_PROLINEFREE, 21}}) {
         RunSettings s;
         s.mode = c.mode, s.window_length = c.window_length, s.functnum = int32_t(c.lib.size());
         for (size_t f = 0; f < c.lib.size(); f++) s.lib[f] = int8_t(c.lib[f]);
@@ -211,7 +210,9 @@ TEST(Scoring, PairScoresMatchBruteForce)
             auto term = [&](int x, int y, int off, int d) {
                 return lpropensity_term(t, x, y, (x + off) % NREG, (y + off) % NREG, int8_t(d), seq.data());
             };
-            auto single = [&](int x, int off) { return t.pprobs[seq[size_t(x)]][(x + off) % NREG] - t.gprobs[seq[size_t(x)]]; };
+            auto single = [&](int x, int off) {
+                return t.pprobs[seq[size_t(x)]][(x + off) % NREG] - t.gprobs[seq[size_t(x)]];
+            };
             const Scored want = brute_force(seq, (c.mode & MODE_PROLINEFREE) ? PROLINE : NAA, c.window_length,
                                             PAIR_WINDOW, c.lib, term, single);
             auto scs = std::make_unique<double[][NREG]>(size_t(n));
