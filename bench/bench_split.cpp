@@ -7,10 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "output.h"
-#include "scio.h"
-#include "scscore.h"
-#include "velcorin2.h"
+#include "velcorin2/io.h"
+#include "velcorin2/report.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 int main(int argc, char **argv)
 {
@@ -18,47 +19,32 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bench_split genfreq posfreq fasta d1 d2 d3\n");
         return 1;
     }
-    RunSettings s;
-    s.mode = MODE_PROLINEFREE;
-    for (int f = 0; f < 3; f++) s.lib[f] = int8_t(std::atoi(argv[4 + f]));
-    auto g = std::make_unique<GenFreq>();
-    auto p = std::make_unique<PosFreq>();
-    readgenfreq(sopen(argv[1], "r"), *g);
-    readposfreq(sopen(argv[2], "r"), *p);
-    auto model = std::make_unique<PairModel>();
-    build_pair_model(*model, *g, p.get(), s);
-    FILE *in = sopen(argv[3], "r");
+    ModelSpec spec;
+    spec.background_counts = argv[1];
+    spec.coil_counts = argv[2];
+    spec.distances = {std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])};
+    std::unique_ptr<Model> model = load_model(spec);
+    FILE *in = open_input(argv[3]);
     Sequence rec;
     Workspace w;
-    std::unique_ptr<double[][NREG]> scs;
-    std::unique_ptr<int8_t[]> offsets;
-    int32_t capacity = 0;
+    Prediction p;
     std::string table;
     using clk = std::chrono::steady_clock;
     double t_read = 0, t_score = 0, t_format = 0;
     long residues = 0;
     for (;;) {
         auto t0 = clk::now();
-        if (!getseq2(in, rec, s.max_length)) break;
+        if (!read_fasta_record(in, rec, DEFAULT_MAX_LENGTH)) break;
         auto t1 = clk::now();
-        double score;
-        bool scored = rec.seqlen >= s.window_length;
-        if (rec.seqlen > capacity) {
-            capacity = rec.seqlen;
-            scs.reset(new double[size_t(capacity)][NREG]);
-            offsets.reset(new int8_t[size_t(capacity)]);
-        }
-        if (scored) scseqadj(*model, s, w, rec.seq.data(), rec.seqlen, scs.get(), offsets.get(), &score);
+        predict(*model, rec, {}, w, p);
         auto t2 = clk::now();
         table.clear();
-        if (scored)
-            txt_output2(builtin_pscores(), rec.code, rec.title, rec.seq.data(), rec.seqlen, table, scs.get(),
-                        offsets.get());
+        if (p.scored) write_residue_table(model->pscores, rec, p, table);
         auto t3 = clk::now();
         t_read += std::chrono::duration<double>(t1 - t0).count();
         t_score += std::chrono::duration<double>(t2 - t1).count();
         t_format += std::chrono::duration<double>(t3 - t2).count();
-        if (scored) residues += rec.seqlen;
+        if (p.scored) residues += rec.length;
     }
     std::printf("residues scored     %ld\n", residues);
     std::printf("reading FASTA       %.3f s\n", t_read);

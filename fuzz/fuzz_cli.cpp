@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "fuzz_common.h"
-#include "sc2seq.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     argv.push_back(nullptr);
     const int open_before = dup(0);
     close(open_before);
-    const int status = velcorin2_main(int(words.size()), argv.data());
+    const int status = velcorin2::cli::velcorin2_main(int(words.size()), argv.data());
     FUZZ_CHECK(status == 0 || status == 2 || status == 255);
     const int open_after = dup(0);  // the lowest free descriptor: nothing left open
     close(open_after);

@@ -10,8 +10,12 @@
 #include <memory>
 #include <vector>
 
-#include "scio.h"
-#include "scpos.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/report.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 namespace {
 std::string g_scratch;
@@ -76,21 +80,22 @@ struct Model {
     std::string gen, pos;
     Model()
     {
-        auto g = std::make_unique<GenFreq>();
-        auto p = std::make_unique<PosFreq>();
-        std::vector<int8_t> seq, reg;
+        auto g = std::make_unique<BackgroundCounts>();
+        auto p = std::make_unique<CoilCounts>();
+        Sequence bg, coil;
         for (int a = 0; a < NAA; a++)
-            for (int b = 0; b < NAA; b++) seq.insert(seq.end(), {int8_t(a), int8_t(b)});
-        add_genseq(*g, seq.data(), int32_t(seq.size()));
-        seq.clear();
+            for (int b = 0; b < NAA; b++) bg.residues.insert(bg.residues.end(), {int8_t(a), int8_t(b)});
+        bg.length = int32_t(bg.residues.size());
+        add_background_counts(*g, bg);
         for (int i = 0; i < 700; i++) {
-            reg.push_back(int8_t(i % NREG));
-            seq.push_back(int8_t(i % NREG == 0 ? 0 : i % NREG == 3 ? 1 : (i * 7) % NAA));
+            coil.registers.push_back(int8_t(i % NREG));
+            coil.residues.push_back(int8_t(i % NREG == 0 ? 0 : i % NREG == 3 ? 1 : (i * 7) % NAA));
         }
-        add_seq2(*p, reg.data(), seq.data(), int32_t(seq.size()), 1);
+        coil.length = int32_t(coil.residues.size());
+        add_coil_counts(*p, coil, 1);
         MemOut a, b;
-        writegenfreq(a.fp, *g);
-        writeposfreq(b.fp, *p);
+        write_background_counts(a.fp, *g);
+        write_coil_counts(b.fp, *p);
         gen = a.text();
         pos = b.text();
     }

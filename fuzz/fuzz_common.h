@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "scsystem.h"
+#include "velcorin2/velcorin2.h"
 
 #define FUZZ_CHECK(cond)                                                                                               \
     do {                                                                                                               \
@@ -53,7 +53,7 @@ template <class F> int failed(F call)
 {
     try {
         call();
-    } catch (const Failure &f) {
+    } catch (const velcorin2::Error &f) {
         return f.status;
     }
     return -1;

@@ -1,11 +1,17 @@
-// fuzz_config: the configuration file reader get_defaults, then the command
+// fuzz_config: the configuration file reader, then the command
 // line check.  The input is the file VELCORIN_CONFIG names.  Nothing is
-// opened; whatever the file holds, libnum stays within the seven entries of
-// lib, named files come with their names, and a run is refused by the usage
+// opened; whatever the file holds, the distances given stay within the seven
+// entries, named files come with their names, and a run is refused by the usage
 // text (255) or accepted, never otherwise.
+#include "cli/cli.h"
 #include "fuzz_common.h"
-#include "get_defaults.h"
-#include "sc2seq.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/report.h"
+#include "velcorin2/settings.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -20,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!f || std::fwrite(data, 1, size, f) != size) std::abort();
     std::fclose(f);
     RunSettings s = default_settings();
-    FUZZ_CHECK(get_defaults(s) == 1);
-    FUZZ_CHECK(s.libnum >= 0 && s.libnum <= NREG);
-    for (const FileName *n : {&s.genbnk, &s.cctb, &s.test, &s.out, &s.log})
+    FUZZ_CHECK(read_configuration(configuration_path(), s));
+    FUZZ_CHECK(s.distances_given >= 0 && s.distances_given <= NREG);
+    for (const FileName *n : {&s.background_counts, &s.coil_counts, &s.sequences, &s.table, &s.coil_log})
         FUZZ_CHECK(n->given == !n->name.empty() && n->name.size() < 500);
     char prog[] = "velcorin2";
     char *argv[] = {prog, nullptr};
-    const int status = failed([&] { parse_command_line(1, argv, s); });
+    const int status = failed([&] { cli::parse_command_line(1, argv, s); });
     FUZZ_CHECK(status == -1 || status == STATUS_USAGE);
     return 0;
 }

@@ -14,8 +14,13 @@
 #include <memory>
 
 #include "fuzz_common.h"
-#include "scio.h"
-#include "scscore.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/report.h"
+#include "velcorin2/settings.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 namespace {
 
@@ -63,11 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         (data[0] & 1) ? patched(data + 1, size - 1) : std::string(reinterpret_cast<const char *>(data + 1), size - 1);
     const size_t cut = std::min(img.size(), model_genfreq().size());
     MemIn gin(img.substr(0, cut)), pin(img.substr(cut));
-    static GenFreq g;
-    static PosFreq p;
+    static BackgroundCounts g;
+    static CoilCounts p;
     const int status = failed([&] {
-        readgenfreq(gin.fp, g);
-        readposfreq(pin.fp, p);
+        read_background_counts(gin.fp, g);
+        read_coil_counts(pin.fp, p);
     });
     if (status != -1) {
         FUZZ_CHECK(status == STATUS_ERROR);
@@ -81,24 +86,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int q = 0; q < NREG; q++)
             FUZZ_CHECK(sum(&p.freqp[0][0][r][q], NAA * NAA, NREG * NREG, &t) && t == p.totalp[r][q]);
     }
-    RunSettings s;
-    s.mode = (data[0] & 2) ? MODE_PROLINEFREE : 0;
-    s.lib[0] = 0;
-    s.functnum = 1;
-    static PairModel m;
-    build_pair_model(m, g, &p, s);
+    const bool prolines_end_segments = (data[0] & 2) != 0;
+    const int8_t distance = 0;
+    static Model m;
+    build_model(m, g, p, &distance, 1, prolines_end_segments, 28, nullptr);
     const ProbTables &pr = m.probs;
     if (g.totals > 0)
-        for (int x = 0; x < NAA; x++) FUZZ_CHECK(std::isfinite(pr.gprobs[x]));
-    const int last = s.mode ? PROLINE : NAA;
+        for (int x = 0; x < NAA; x++) FUZZ_CHECK(std::isfinite(pr.bg_residue[x]));
+    const int last = prolines_end_segments ? PROLINE : NAA;
     for (int r = 0; r < NREG; r++) {
         double mass = 0;
-        for (int x = 0; x < last; x++) mass += std::exp(pr.pprobs[x][r]);
+        for (int x = 0; x < last; x++) mass += std::exp(pr.coil_residue[x][r]);
         FUZZ_CHECK(std::fabs(mass - 1.0) < 1e-9);
         for (int q = 0; q < NREG; q++) {
             double pairs = 0;
             for (int x = 0; x < last; x++)
-                for (int y = 0; y < last; y++) pairs += std::exp(pr.pprobp[x][y][r][q]);
+                for (int y = 0; y < last; y++) pairs += std::exp(pr.coil_pair[x][y][r][q]);
             FUZZ_CHECK(std::fabs(pairs - 1.0) < 1e-9);
         }
     }

@@ -1,4 +1,4 @@
-// fuzz_driver: the per-sequence driver calcseq on fuzzed sequences.
+// fuzz_driver: the record driver process_input on fuzzed sequences.
 //
 // Input: a flags byte (bit 0 register files, bit 1 leave-one-out, bit 2
 // proline rule off, bit 3 window length 21, bits 4 and 5 the map's "+" and
@@ -11,9 +11,15 @@
 #include <memory>
 #include <string>
 
+#include "cli/cli.h"
 #include "fuzz_common.h"
-#include "sc2seq.h"
-#include "scio.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/report.h"
+#include "velcorin2/settings.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -34,12 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (flags & 4) s.mode ^= MODE_PROLINEFREE;
     if (flags & 16) s.mode |= MODE_MAP_GIVEN;
     if (flags & 32) s.mode |= MODE_MAP_FLAGGED;
-    if (flags & 8) s.window_length = 21;
+    if (flags & 8) s.shortest_segment = 21;
     if (flags & 128) s.threads = 3;
-    s.functnum = 1 + data[1] % NREG;
-    for (int i = 0; i < NREG; i++) s.lib[i] = int8_t(data[2 + i] % NREG);
-    s.bound = bounds[data[9] & 7];
-    s.upper_bound = (s.mode & (MODE_MAP_GIVEN | MODE_MAP_FLAGGED)) ? bounds[(data[9] >> 3) & 7] : s.bound;
+    s.distance_count = 1 + data[1] % NREG;
+    for (int i = 0; i < NREG; i++) s.distances[i] = int8_t(data[2 + i] % NREG);
+    s.report_pscore = bounds[data[9] & 7];
+    s.map_bound = (s.mode & (MODE_MAP_GIVEN | MODE_MAP_FLAGGED)) ? bounds[(data[9] >> 3) & 7] : s.report_pscore;
 
     std::string body(reinterpret_cast<const char *>(data + HEAD), size - HEAD), region;
     if (flags & 64) {
@@ -49,35 +55,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             body.erase(0, cut + 4);
         }
     }
-    static GenFreq g;
-    static PosFreq p;
-    static PairModel m;
+    static BackgroundCounts g;
+    static CoilCounts p;
+    static Model m;
     static std::string built;  // the settings the model was last built for
     if (built.empty()) {
         MemIn gin(model_genfreq()), pin(model_posfreq());
-        readgenfreq(gin.fp, g);
-        readposfreq(pin.fp, p);
+        read_background_counts(gin.fp, g);
+        read_coil_counts(pin.fp, p);
     }
-    const std::string key = std::string(reinterpret_cast<const char *>(s.lib), size_t(s.functnum)) +
-                            char(s.mode & (MODE_LEAVEOUT | MODE_PROLINEFREE) ? 1 + (s.mode & MODE_LEAVEOUT) : 0);
+    const std::string key = std::string(reinterpret_cast<const char *>(s.distances), size_t(s.distance_count)) +
+                            char(s.mode & MODE_PROLINEFREE ? 1 : 0) + char(s.shortest_segment);
     if (key != built) {
-        build_pair_model(m, g, (s.mode & MODE_LEAVEOUT) ? nullptr : &p, s);
+        build_model(m, g, p, s.distances, s.distance_count, (s.mode & MODE_PROLINEFREE) != 0, s.shortest_segment,
+                    nullptr);
         built = key;
     }
 
     MemIn test(body), reg(region);
     MemOut fout, flog, flog_seq, ps;
     {
-        RunFiles f;
-        f.ftest = test.fp;
-        f.fout = fout.fp;
-        f.flog = flog.fp;
-        f.flog_seq = flog_seq.fp;
-        f.ps = ps.fp;
-        f.regionfile = (flags & 64) ? reg.fp : nullptr;
-        const int status = failed([&] { calcseq(s, f, m, p, builtin_pscores()); });
+        cli::RunFiles f;
+        f.sequences = test.fp;
+        f.table = fout.fp;
+        f.coil_log = flog.fp;
+        f.sequence_log = flog_seq.fp;
+        f.plot = ps.fp;
+        f.plot_regions = (flags & 64) ? reg.fp : nullptr;
+        const int status = failed([&] { cli::process_input(s, f, m, p); });
         FUZZ_CHECK(status == -1 || (status == STATUS_USAGE && !(s.mode & (MODE_POS | MODE_LEAVEOUT))));
-        f.ftest = f.fout = f.flog = f.flog_seq = f.ps = f.regionfile = nullptr;  // closed by their owners
+        f.sequences = f.table = f.coil_log = f.sequence_log = f.plot = f.plot_regions =
+            nullptr;  // closed by their owners
     }
     if (!(s.mode & MODE_LEAVEOUT)) {
         // Header lines ("# ...") carry the record's own text; rows carry numbers only.

@@ -1,11 +1,17 @@
-// fuzz_fasta: the FASTA reader getseq2 over arbitrary bytes, with the first
+// fuzz_fasta: the FASTA reader read_fasta_record over arbitrary bytes, with the first
 // byte choosing the length limit.  Every record holds at most the limit of
 // residue numbers 0..20, a code without blanks and a title without a line
 // break; each record consumes a ">", and a failure is the parse error (255).
 #include <cstring>
 
 #include "fuzz_common.h"
-#include "scio.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/report.h"
+#include "velcorin2/settings.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -23,10 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Sequence rec;
     size_t records = 0;
     int status = failed([&] {
-        while (getseq2(in.fp, rec, limit)) {
+        while (read_fasta_record(in.fp, rec, limit)) {
             FUZZ_CHECK(++records <= headers);
-            FUZZ_CHECK(limit == 0 || rec.seqlen <= limit);
-            for (int32_t i = 0; i < rec.seqlen; i++) FUZZ_CHECK(rec.seq[size_t(i)] >= 0 && rec.seq[size_t(i)] <= 20);
+            FUZZ_CHECK(limit == 0 || rec.length <= limit);
+            for (int32_t i = 0; i < rec.length; i++)
+                FUZZ_CHECK(rec.residues[size_t(i)] >= 0 && rec.residues[size_t(i)] <= 20);
             FUZZ_CHECK(!std::strpbrk(rec.code, " \t\n") && !std::strchr(rec.title, '\n'));
         }
     });

@@ -6,8 +6,13 @@
 #include <memory>
 
 #include "fuzz_common.h"
-#include "scio.h"
-#include "scpos.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/report.h"
+#include "velcorin2/settings.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -18,31 +23,31 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     MemIn in(data, size);
-    static PosFreq model, counted, copy;
+    static CoilCounts model, counted, copy;
     static bool loaded = false;
     if (!loaded) {
         MemIn pin(model_posfreq());
-        readposfreq(pin.fp, model);
+        read_coil_counts(pin.fp, model);
         loaded = true;
     }
     std::memset(&counted, 0, sizeof counted);
     copy = model;
     Sequence rec;
-    for (int32_t r; (r = getpos(in.fp, rec, 300)) != POS_END;) {
-        FUZZ_CHECK(rec.seqlen <= 300);
-        for (int32_t i = 0; i < rec.seqlen; i++) {
-            const int8_t a = rec.seq[size_t(i)], g = rec.reg[size_t(i)];
+    for (RecordRead r; (r = read_register_record(in.fp, rec, 300)) != RecordRead::END;) {
+        FUZZ_CHECK(rec.length <= 300);
+        for (int32_t i = 0; i < rec.length; i++) {
+            const int8_t a = rec.residues[size_t(i)], g = rec.registers[size_t(i)];
             FUZZ_CHECK(a >= 0 && a <= 21 && ((g >= 0 && g < NREG) || g == NOREG));
         }
-        add_seq2(counted, rec.reg.data(), rec.seq.data(), rec.seqlen, 1);
-        add_seq2(copy, rec.reg.data(), rec.seq.data(), rec.seqlen, -1);
-        add_seq2(copy, rec.reg.data(), rec.seq.data(), rec.seqlen, 1);
-        if (r == POS_INCOMPLETE) break;
+        add_coil_counts(counted, rec, 1);
+        add_coil_counts(copy, rec, -1);
+        add_coil_counts(copy, rec, 1);
+        if (r == RecordRead::INCOMPLETE) break;
     }
     FUZZ_CHECK(std::memcmp(&copy, &model, sizeof model) == 0);
     MemOut out;
-    writeposfreq(out.fp, counted);
+    write_coil_counts(out.fp, counted);
     MemIn back(out.text());
-    FUZZ_CHECK(failed([&] { readposfreq(back.fp, copy); }) == -1);  // consistent counts read back
+    FUZZ_CHECK(failed([&] { read_coil_counts(back.fp, copy); }) == -1);  // consistent counts read back
     return 0;
 }

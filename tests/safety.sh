@@ -82,17 +82,18 @@ row crlf-and-OJ 0 "Done." "$V" "${M[@]}" crlf.fa crlf.txt
 grep -q $'^# Sequence Code: x1$' crlf.txt || fail "crlf: the code kept its carriage return"
 if command -v strace >/dev/null; then
   # Each read of each input, each write and the close of each output failing
-  # in turn: never status 0.
-  # (seqs.fa is read whole by its first read; its second read finds the end.)
+  # in turn: never status 0.  (Outputs are written a batch of records at a
+  # time: the input holds several batches.)
+  for i in $(seq 30); do cat seqs.fa; done >many.fa
   w=$work
-  for site in seqs.fa:read:1 seqs.fa:read:2 "$G":read:1 "$G":read:2 "$G":read:3 "$P":read:1 "$P":read:2 \
+  for site in many.fa:read:1 many.fa:read:2 "$G":read:1 "$G":read:2 "$G":read:3 "$P":read:1 "$P":read:2 \
               "$P":read:3 $w/inj.txt:write:1 $w/inj.txt:write:2 $w/inj.txt:write:3 $w/c.log:write:1 \
               $w/c.log:write:2 $w/c.log:write:3 $w/s.log:write:1 $w/s.log:write:2 $w/s.log:write:3 \
               $w/inj.txt:close:1 $w/c.log:close:1 $w/s.log:close:1; do
     IFS=: read -r path call n <<<"$site"
     rm -f inj.txt c.log s.log
     strace -f -o strace.log -P "$path" -e trace="$call" -e inject="$call:error=EIO:when=$n" \
-      "$V" -v -p 0.05 "${M[@]}" seqs.fa inj.txt c.log s.log >/dev/null 2>&1 && fail "injected $site: status 0"
+      "$V" -v -p 0.05 "${M[@]}" many.fa inj.txt c.log s.log >/dev/null 2>&1 && fail "injected $site: status 0"
     grep -q INJECTED strace.log || fail "injected $site: no such call"
   done
 fi

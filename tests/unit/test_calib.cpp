@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "calib.h"
-#include "scsystem.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 namespace {
 
@@ -39,8 +42,8 @@ double laplace_below(double m, double b, double s)
 void expect_invariants(const CalResidueTable &t)
 {
     EXPECT_GE(t.q[0], 1);
-    EXPECT_LE(t.q[CAL_RESIDUE_ROWS - 1], CAL_UNIT - 1);
-    for (int i = 1; i < CAL_RESIDUE_ROWS; i++) ASSERT_GT(t.q[i], t.q[i - 1]) << "row " << i;
+    EXPECT_LE(t.q[RESIDUE_ROWS - 1], CAL_UNIT - 1);
+    for (int i = 1; i < RESIDUE_ROWS; i++) ASSERT_GT(t.q[i], t.q[i - 1]) << "row " << i;
 }
 
 TEST(Calib, KnownLawIsReproduced)
@@ -57,7 +60,7 @@ TEST(Calib, KnownLawIsReproduced)
     // probabilities near 1e-6 at 30.
     EXPECT_NEAR(t->upper_scale, b, 0.01 * b);
     EXPECT_NEAR(t->lower_scale, b, 0.01 * b);
-    for (int i = 0; i < CAL_RESIDUE_ROWS; i++) {
+    for (int i = 0; i < RESIDUE_ROWS; i++) {
         const double fit = double(t->q[i]) * 1e-12, law = laplace_below(m, b, grid(i));
         if (grid(i) >= t->lower && grid(i) <= t->upper)
             ASSERT_NEAR(fit, law, 1.0 / n + 1e-12) << grid(i);
@@ -72,7 +75,7 @@ TEST(Calib, KnownLawIsReproduced)
     std::vector<double> y = laplace(m, b, 5000);
     ASSERT_TRUE(fit_sequence_table(y, *s, &why));
     EXPECT_EQ(s->scored, 5000);
-    for (int k = 0; k < CAL_SEQUENCE_ROWS; k++)
+    for (int k = 0; k < SEQUENCE_ROWS; k++)
         ASSERT_NEAR(s->c[k] / 5000.0, laplace_below(m, b, (k - 639) / 10.0), 1.0 / 5000) << k;
 }
 
@@ -145,8 +148,8 @@ TEST(Calib, DegenerateDataKeepTheInvariantsOrAreRefused)
 std::unique_ptr<Calibration> sample()
 {
     auto c = std::make_unique<Calibration>();
-    c->functnum = 3;
-    c->lib[0] = 1, c->lib[1] = 2, c->lib[2] = 3;
+    c->distance_count = 3;
+    c->distances[0] = 1, c->distances[1] = 2, c->distances[2] = 3;
     c->model = 0x0123456789abcdefull;
     c->source = "a.fa b.fa.gz";
     c->chains = 40, c->residues = 9000;
@@ -163,7 +166,7 @@ std::string text_of(const Calibration &c)
     char *buf = nullptr;
     size_t len = 0;
     FILE *f = open_memstream(&buf, &len);
-    EXPECT_EQ(write_calibration(f, c), 0);
+    EXPECT_TRUE(write_calibration(f, c));
     std::fclose(f);
     std::string s(buf, len);
     std::free(buf);
@@ -176,7 +179,7 @@ std::string read(std::string text, Calibration &c)
     FILE *f = fmemopen(text.data(), text.size(), "r");
     try {
         read_calibration(f, "cal.dat", c);
-    } catch (const Failure &e) {
+    } catch (const Error &e) {
         std::fclose(f);
         EXPECT_EQ(e.status, STATUS_ERROR);
         return e.text;
@@ -195,23 +198,23 @@ TEST(Calib, FileReadsBackExactly)
     auto back = std::make_unique<Calibration>();
     ASSERT_EQ(read(text, *back), "");
     EXPECT_EQ(text_of(*back), text);
-    EXPECT_EQ(std::vector<int64_t>(back->residue[1].q, back->residue[1].q + CAL_RESIDUE_ROWS),
-              std::vector<int64_t>(c->residue[1].q, c->residue[1].q + CAL_RESIDUE_ROWS));
+    EXPECT_EQ(std::vector<int64_t>(back->residue[1].q, back->residue[1].q + RESIDUE_ROWS),
+              std::vector<int64_t>(c->residue[1].q, c->residue[1].q + RESIDUE_ROWS));
 
     // The run's tables: the residue table of its window length, each value
     // the double the row's text reads as, and the sequence values of c / N
     // to six decimals; the grids are the built-in ones.
     auto t = std::make_unique<PscoreTables>();
     calibrated_pscores(*back, 21, *t);
-    const PscoreTables &b = builtin_pscores();
+    const PscoreTables &b = builtin_pscores(21);
     for (int i : {0, 1, 2500, 4000, 6999, 7000}) {
         char row[64];
         std::snprintf(row, sizeof row, "0.%012lld", (long long)c->residue[1].q[i]);
-        EXPECT_EQ(t->global_pscore[i][1], std::strtod(row, nullptr)) << i;
-        EXPECT_EQ(t->global_pscore[i][0], b.global_pscore[i][0]);
+        EXPECT_EQ(t->residue[i][1], std::strtod(row, nullptr)) << i;
+        EXPECT_EQ(t->residue[i][0], b.residue[i][0]);
     }
-    EXPECT_EQ(t->pscores[1][639][1], std::strtod(std::to_string(c->sequence[1].c[639] / 40.0).c_str(), nullptr));
-    EXPECT_EQ(score2prob(*t, 0.0), 1.0 - double(c->residue[1].q[4000]) / 1e12);
+    EXPECT_EQ(t->sequence[639][1], std::strtod(std::to_string(c->sequence[1].c[639] / 40.0).c_str(), nullptr));
+    EXPECT_EQ(residue_pscore(*t, 0.0), 1.0 - double(c->residue[1].q[4000]) / 1e12);
 }
 
 // edit: `text` with the first occurrence of `from` (after `after`) replaced by `to`.
@@ -278,14 +281,16 @@ TEST(Calib, DamagedFilesAreRefused)
 TEST(Calib, OnlyTheModelItWasMadeForMayUseIt)
 {
     auto c = sample();
-    RunSettings s;
-    s.mode = MODE_PROLINEFREE;
-    s.functnum = 3;
-    s.lib[0] = 3, s.lib[1] = 1, s.lib[2] = 2;  // the order of the classes does not matter
-    auto check = [&](const RunSettings &r, uint64_t model) -> std::string {
+    struct Run {
+        std::vector<int8_t> distances;
+        bool prolines_end_segments;
+    };
+    const Run s{{3, 1, 2}, true};  // the order of the classes does not matter
+    auto check = [&](const Run &r, uint64_t model) -> std::string {
         try {
-            check_calibration(*c, r, model, "cal.dat");
-        } catch (const Failure &e) {
+            check_calibration(*c, r.distances.data(), int32_t(r.distances.size()), r.prolines_end_segments, model,
+                              "cal.dat");
+        } catch (const Error &e) {
             EXPECT_EQ(std::pair(e.status, e.to_stderr), std::pair(STATUS_ERROR, false));
             return e.text;
         }
@@ -294,14 +299,14 @@ TEST(Calib, OnlyTheModelItWasMadeForMayUseIt)
     EXPECT_EQ(check(s, c->model), "");
     const std::string head = "ERROR: Calibration file cal.dat does not fit this run: ";
     const std::string tail = "; velcorin2-counts calibrate makes one for it\n";
-    RunSettings other = s;
-    other.lib[0] = 4;
+    Run other = s;
+    other.distances[0] = 4;
     EXPECT_EQ(check(other, c->model), head +
                                           "it was made for distance classes 1 2 3 with prolines ending segments, the "
                                           "run uses 4 1 2 with prolines ending segments" +
                                           tail);
     other = s;
-    other.mode = 0;
+    other.prolines_end_segments = false;
     EXPECT_EQ(check(other, c->model), head +
                                           "it was made for distance classes 1 2 3 with prolines ending segments, the "
                                           "run uses 3 1 2 with prolines not ending segments" +

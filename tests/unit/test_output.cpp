@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "output.h"
+#include "velcorin2/report.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 namespace {
 
@@ -19,7 +22,7 @@ std::string printf_row(const PscoreTables &t, int32_t pos, char res, char reg, d
 {
     char b[1024];
     const int n = std::snprintf(b, sizeof b, "%8d       %c             %c      %8.5f    (%7.2f)\n", pos, res, reg,
-                                score2prob(t, score), score);
+                                residue_pscore(t, score), score);
     return std::string(b, size_t(n));
 }
 
@@ -47,14 +50,14 @@ std::vector<double> hard_values()
 
 TEST(Table, RowsAreByteIdenticalToFormattedOutput)
 {
-    const PscoreTables &t = builtin_pscores();
+    const PscoreTables &t = builtin_pscores(28);
     const std::vector<double> vals = hard_values();
     const int32_t positions[] = {1, 12345678, 99999999, 100000000, 123456789, INT32_MAX, 0, -1, INT32_MIN};
-    char got[TXT_ROW_MAX];
+    char got[TABLE_ROW_MAX];
     for (size_t i = 0; i < vals.size(); i++) {
         const int32_t pos = positions[i % std::size(positions)];
         const char res = i % 13 == 0 ? '\0' : 'W';
-        const int n = txt_format_row(t, got, pos, res, 'g', vals[i]);
+        const int n = format_table_row(t, got, pos, res, 'g', vals[i]);
         ASSERT_EQ(std::string(got, size_t(n)), printf_row(t, pos, res, 'g', vals[i])) << vals[i] << " at " << pos;
     }
 }
@@ -63,23 +66,30 @@ TEST(Table, RowsAreByteIdenticalToFormattedOutput)
 // width, the score field reused while the score repeats.
 TEST(Table, WholeTablesAreByteIdenticalToFormattedOutput)
 {
-    const PscoreTables &t = builtin_pscores();
+    const PscoreTables &t = builtin_pscores(28);
     const std::vector<double> vals = hard_values();
     const int32_t n = 120000;
-    std::vector<double> scs(size_t(n) * NREG);
-    std::vector<int8_t> offsets(static_cast<size_t>(n)), seq(static_cast<size_t>(n));
+    Sequence rec;
+    std::strcpy(rec.code, "c1");
+    rec.length = n;
+    rec.residues.resize(size_t(n));
+    Prediction p;
+    p.scored = true;
+    p.length = n;
+    p.score.resize(size_t(n));
+    p.offset.resize(size_t(n));
     std::string want =
         "# Sequence Code: c1\n# Unnamed sequence\n#\n# Position  Residue      Register    P-score    ( Score )\n";
     for (int32_t i = 0; i < n; i++) {
-        offsets[size_t(i)] = int8_t(i * 5 % NREG);
-        seq[size_t(i)] = int8_t(i % 23);                     // 22: a residue number no letter stands for
+        p.offset[size_t(i)] = int8_t(i * 5 % NREG);
+        rec.residues[size_t(i)] = int8_t(i % 23);            // 22: a residue number no letter stands for
         const double s = vals[size_t(i / 3) % vals.size()];  // runs of three equal scores
-        scs[size_t(i) * NREG + size_t(offsets[size_t(i)])] = s;
+        p.score[size_t(i)] = s;
         const char res = "LIVMFYGAKRHEDQNSTCWP-X"[i % 23];  // the NUL at 22 too
-        want += printf_row(t, i + 1, res, char('a' + (offsets[size_t(i)] + i) % NREG), s);
+        want += printf_row(t, i + 1, res, char('a' + (p.offset[size_t(i)] + i) % NREG), s);
     }
     std::string got;
-    txt_output2(t, "c1", "", seq.data(), n, got, reinterpret_cast<const double(*)[NREG]>(scs.data()), offsets.data());
+    write_residue_table(t, rec, p, got);
     ASSERT_EQ(got.size(), want.size());
     EXPECT_TRUE(got == want);
 }
@@ -88,33 +98,34 @@ TEST(Table, WholeTablesAreByteIdenticalToFormattedOutput)
 // they stand for.  Row 7000 is never consulted, and NaN compares with nothing.
 TEST(Pscore, LookupsAgreeWithLinearScans)
 {
-    const PscoreTables &t = builtin_pscores();
+    const PscoreTables &t = builtin_pscores(28);
     auto scan = [&](int col, double v, double none, int out) {
-        for (int i = 0; i < pscore_size; i++)
-            if (t.global_pscore[i][col] > v) return i ? t.global_pscore[i - 1][out] : none;
-        return t.global_pscore[pscore_size - 1][out];
+        for (int i = 0; i < RESIDUE_LOOKUP_ROWS; i++)
+            if (t.residue[i][col] > v) return i ? t.residue[i - 1][out] : none;
+        return t.residue[RESIDUE_LOOKUP_ROWS - 1][out];
     };
     std::vector<double> vs = {-INF, INF, NaN, -NaN, DBL_MAX, -DBL_MAX, 0.0, -0.0, DBL_MIN, 1e-300, -1.0, 2.0};
-    for (int i = 0; i < PSCORE_ROWS; i++)
-        for (double v : {t.global_pscore[i][0], 1.0 - t.global_pscore[i][1]})
+    for (int i = 0; i < RESIDUE_ROWS; i++)
+        for (double v : {t.residue[i][0], 1.0 - t.residue[i][1]})
             for (double w : {v, std::nextafter(v, -INF), std::nextafter(v, INF), v + 0.005}) vs.push_back(w);
     for (double v : vs) {
-        ASSERT_EQ(score2prob(t, v), 1.0 - scan(0, v, 0.0, 1)) << v;
-        ASSERT_EQ(prob2score(t, v), scan(1, 1.0 - v, 40.0, 0)) << v;
+        ASSERT_EQ(residue_pscore(t, v), 1.0 - scan(0, v, 0.0, 1)) << v;
+        ASSERT_EQ(score_for_pscore(t, v), scan(1, 1.0 - v, 40.0, 0)) << v;
     }
     for (int w : {21, 28}) {
-        const auto &rows = t.pscores[w == 21 ? 1 : 0];
-        for (int k = 0; k < n_pscores; k++)
+        const PscoreTables &tw = builtin_pscores(w);
+        const auto &rows = tw.sequence;
+        for (int k = 0; k < SEQUENCE_ROWS; k++)
             for (double v : {rows[k][0], std::nextafter(rows[k][0], -INF), -INF, NaN}) {
                 double want = 1.0;
-                for (int i = 0; i < n_pscores && want == 1.0; i++)
+                for (int i = 0; i < SEQUENCE_ROWS && want == 1.0; i++)
                     if (rows[i][0] > v) want = rows[i][1];
-                ASSERT_EQ(seq_scr2pscr(t, w, v), want) << v;
+                ASSERT_EQ(sequence_pscore(tw, v), want) << v;
             }
     }
     // Rows as published with the tables: {row, p-score of 28, of 21}.
-    EXPECT_EQ(t.global_pscore[4000][1], 0.81936708);
-    EXPECT_EQ(t.global_pscore[3232][1], 0.500379);
+    EXPECT_EQ(t.residue[4000][1], 0.81936708);
+    EXPECT_EQ(t.residue[3232][1], 0.500379);
     const double published[][3] = {{0, 0, 0},
                                    {1, 0, 0.000158},
                                    {90, 0, 0.000316},
@@ -134,7 +145,9 @@ TEST(Pscore, LookupsAgreeWithLinearScans)
                                    {805, 1, 1},
                                    {812, 1, 1}};
     for (const auto &r : published)
-        EXPECT_TRUE(t.pscores[0][int(r[0])][1] == r[1] && t.pscores[1][int(r[0])][1] == r[2]) << "row " << r[0];
+        EXPECT_TRUE(builtin_pscores(28).sequence[int(r[0])][1] == r[1] &&
+                    builtin_pscores(21).sequence[int(r[0])][1] == r[2])
+            << "row " << r[0];
 }
 
 // Regions by hand: a region starts at the first residue strictly above the
@@ -147,16 +160,18 @@ TEST(Regions, BoundsAndRegisterSegments)
     const double NaN_ = std::nan("");
     const double best[n] = {-1, 2, 3, 3, 3, 9, 3, 3, 3, 4, 3, 0.0, 5, 6, NaN_, 7};
     const int8_t offsets[n] = {0, 0, 4, 4, 4, 4, 4, 4, 4, 4, 2, 0, 0, 0, 0, 3};
-    double scs[n][NREG];
-    for (int32_t i = 0; i < n; i++)
-        for (int r = 0; r < NREG; r++) scs[i][r] = r == offsets[i] ? best[i] : -50.0;
+    Prediction p;
+    p.scored = true;
+    p.length = n;
+    p.score.assign(best, best + n);
+    p.offset.assign(offsets, offsets + n);
     Sequence rec;
     std::strcpy(rec.code, "x");
-    rec.seqlen = n;
-    std::vector<CoilRegion> regions;
+    rec.length = n;
+    std::vector<Region> regions;
     std::string tsv;
-    find_regions(scs, offsets, n, 0.0, 1, regions);
-    regions_tsv(builtin_pscores(), rec, 1, regions, offsets, tsv);
+    find_regions_above(p, 0.0, 1, regions);
+    write_regions_tsv(builtin_pscores(28), rec, p, 1, regions, tsv);
     // code, start, end, length, (p-score), best, register, segments
     std::vector<std::string> rows;
     for (size_t at = 0, nl; (nl = tsv.find('\n', at)) != std::string::npos; at = nl + 1) {
@@ -168,9 +183,9 @@ TEST(Regions, BoundsAndRegisterSegments)
                                            "x\t13\t14\t2\t6.00\tf\t13-14:f", "x\t16\t16\t1\t7.00\te\t16-16:e"};
     EXPECT_EQ(rows, want);
 
-    find_regions(scs, offsets, n, 0.0, 10, regions);
+    find_regions_above(p, 0.0, 10, regions);
     ASSERT_EQ(regions.size(), 1u);
     EXPECT_EQ(regions[0].to, 10);
-    find_regions(scs, offsets, n, 0.0, 11, regions);
+    find_regions_above(p, 0.0, 11, regions);
     EXPECT_TRUE(regions.empty());
 }

@@ -11,12 +11,14 @@
 #include <random>
 #include <vector>
 
-#include "dyn.h"
-#include "output.h"
-#include "sc2seq.h"
-#include "scio.h"
-#include "scpos.h"
-#include "scscore.h"
+#include "cli/cli.h"
+#include "lib/model.h"
+#include "lib/scoring.h"
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+#include "velcorin2/velcorin2.h"
+
+using namespace velcorin2;
 
 namespace {
 
@@ -50,7 +52,7 @@ TEST(MaxOverWindows, MatchesTheDefinitionForEveryWindowLength)
             ASSERT_NO_FATAL_FAILURE(check_maxima<1>(n, w, true));
             ASSERT_NO_FATAL_FAILURE(check_maxima<8>(n, w, w % 2 == 0));
         }
-    ASSERT_NO_FATAL_FAILURE(check_maxima<8>(MAXSEQ, 30, false));
+    ASSERT_NO_FATAL_FAILURE(check_maxima<8>(DEFAULT_MAX_LENGTH, 30, false));
 }
 
 // Registers: 0 nothing counted; 1 total 10; 2 total 2; 3 a count under a
@@ -58,15 +60,15 @@ TEST(MaxOverWindows, MatchesTheDefinitionForEveryWindowLength)
 // smallest of the product of its residues, 1/(5t) and 0.0025.
 TEST(CoilTables, SmoothingRules)
 {
-    auto p = std::make_unique<PosFreq>();
+    auto p = std::make_unique<CoilCounts>();
     p->freqs[0][1] = 10, p->totals[1] = 10, p->freqs[0][2] = 2, p->totals[2] = 2, p->freqs[0][3] = 5;
     double ps[NAA][NREG];
-    calcpprobs(p->freqs, p->totals, ps, 0);
+    coil_residue_logs(p->freqs, p->totals, ps, false);
     for (int x = 0; x < NAA; x++) EXPECT_NEAR(ps[x][0], std::log(1.0 / 20), 1e-12) << x;
     EXPECT_EQ(ps[5][3], ps[5][0]);
     EXPECT_NEAR(ps[1][1], std::log(0.02 / 1.38), 1e-12);  // 1 + 19 * 0.02
     EXPECT_NEAR(ps[1][2], std::log(0.05 / 1.95), 1e-12);  // 1 + 19 * 0.05
-    calcpprobs(p->freqs, p->totals, ps, MODE_PROLINEFREE);
+    coil_residue_logs(p->freqs, p->totals, ps, true);
     EXPECT_EQ(ps[PROLINE][0], LOGZERO);
     EXPECT_NEAR(ps[3][0], std::log(1.0 / 19), 1e-12);
 
@@ -74,7 +76,7 @@ TEST(CoilTables, SmoothingRules)
     ps[0][0] = std::log(0.01), ps[1][1] = std::log(0.02);
     p->freqp[2][2][0][1] = 10, p->freqp[PROLINE][2][0][1] = 5, p->totalp[0][1] = 15;
     auto pp = std::make_unique<double[][NAA][NREG][NREG]>(NAA);
-    calcpprobp(p->freqp, p->totalp, ps, pp.get(), MODE_PROLINEFREE);
+    coil_pair_logs(p->freqp, p->totalp, ps, pp.get(), true);
     EXPECT_NEAR(std::exp(pp[0][1][0][1]), 0.0002 / (10.0 / 15 + 0.0002), 1e-15);
     double sum = 0;
     for (int x = 0; x < PROLINE; x++)
@@ -87,16 +89,16 @@ namespace {
 
 // The shipped model, read as the program reads it.
 struct Shipped {
-    GenFreq g;
-    PosFreq p;
+    BackgroundCounts g;
+    CoilCounts p;
     Shipped()
     {
-        FILE *gf = sopen(VELCORIN2_SOURCE_DIR "/data/genfreq.dat", "r");
-        FILE *pf = sopen(VELCORIN2_SOURCE_DIR "/data/posfreq.dat", "r");
-        readgenfreq(gf, g);
-        readposfreq(pf, p);
-        sclose(gf);
-        sclose(pf);
+        FILE *gf = open_input(VELCORIN2_SOURCE_DIR "/data/genfreq.dat");
+        FILE *pf = open_input(VELCORIN2_SOURCE_DIR "/data/posfreq.dat");
+        read_background_counts(gf, g);
+        read_coil_counts(pf, p);
+        close_stream(gf);
+        close_stream(pf);
     }
 };
 
@@ -151,10 +153,10 @@ Scored brute_force(const std::vector<int8_t> &seq, int limit, int min_segment, i
     return r;
 }
 
-void compare(const Scored &want, const double (*scs)[NREG], const int8_t *offsets)
+void compare(const Scored &want, const double *score, const int8_t *offsets)
 {
     for (size_t i = 0; i < want.best.size(); i++) {
-        const double got = scs[i][offsets[i]];
+        const double got = score[i];
         if (std::isinf(want.best[i])) {
             ASSERT_TRUE(std::isinf(got) && got < 0) << "residue " << i;
             continue;
@@ -178,74 +180,83 @@ std::vector<int8_t> random_sequence(int n)
 
 }  // namespace
 
+// The model of the shipped counts for distances `lib`.
+std::unique_ptr<Model> shipped_model(const std::vector<int> &lib, bool prolines_end_segments, int32_t shortest)
+{
+    static const Shipped counts;
+    int8_t d[NREG] = {};
+    for (size_t f = 0; f < lib.size(); f++) d[f] = int8_t(lib[f]);
+    auto m = std::make_unique<Model>();
+    build_model(*m, counts.g, counts.p, d, int32_t(lib.size()), prolines_end_segments, shortest, nullptr);
+    return m;
+}
+
+Sequence record_of(const std::vector<int8_t> &res)
+{
+    Sequence s;
+    s.residues = res;
+    s.length = int32_t(res.size());
+    return s;
+}
+
 TEST(Scoring, PairScoresMatchBruteForce)
 {
-    static const Shipped model;
     struct Case {
         std::vector<int> lib;
-        int mode, window_length;
+        bool prolines_end_segments;
+        int shortest;
     };
     // The last sequence is as long as titin, beyond the default length limit.
     const std::vector<int> lengths = {28, 29, 45, 300, 1200, 34350};
-    for (const Case &c :
-         {Case{{1, 2, 3}, MODE_PROLINEFREE, 28}, Case{{0, 1, 5, 6}, 0, 28}, Case{{6, 1}, MODE_PROLINEFREE, 21}}) {
-        RunSettings s;
-        s.mode = c.mode, s.window_length = c.window_length, s.functnum = int32_t(c.lib.size());
-        for (size_t f = 0; f < c.lib.size(); f++) s.lib[f] = int8_t(c.lib[f]);
-        auto m = std::make_unique<PairModel>();
-        build_pair_model(*m, model.g, &model.p, s);
+    for (const Case &c : {Case{{1, 2, 3}, true, 28}, Case{{0, 1, 5, 6}, false, 28}, Case{{6, 1}, true, 21}}) {
+        auto m = shipped_model(c.lib, c.prolines_end_segments, c.shortest);
         const ProbTables &t = m->probs;
         Workspace w;
+        Prediction p;
         {
-            // One residue short of the window: nothing is scored.
-            const int n = c.window_length - 1;
-            const std::vector<int8_t> seq = random_sequence(n);
-            auto scs = std::make_unique<double[][NREG]>(size_t(n));
-            std::vector<int8_t> offsets(static_cast<size_t>(n));
-            double top;
-            EXPECT_EQ(scseqadj(*m, s, w, seq.data(), n, scs.get(), offsets.data(), &top), 0);
+            // One residue short of the shortest segment: nothing is scored.
+            predict(*m, record_of(random_sequence(c.shortest - 1)), {}, w, p);
+            EXPECT_FALSE(p.scored);
         }
         for (int n : lengths) {
             const std::vector<int8_t> seq = random_sequence(n);
             auto term = [&](int x, int y, int off, int d) {
-                return lpropensity_term(t, x, y, (x + off) % NREG, (y + off) % NREG, int8_t(d), seq.data());
+                return pair_term(t, x, y, (x + off) % NREG, (y + off) % NREG, int8_t(d), seq.data());
             };
             auto single = [&](int x, int off) {
-                return t.pprobs[seq[size_t(x)]][(x + off) % NREG] - t.gprobs[seq[size_t(x)]];
+                return t.coil_residue[seq[size_t(x)]][(x + off) % NREG] - t.bg_residue[seq[size_t(x)]];
             };
-            const Scored want = brute_force(seq, (c.mode & MODE_PROLINEFREE) ? PROLINE : NAA, c.window_length,
-                                            PAIR_WINDOW, c.lib, term, single);
-            auto scs = std::make_unique<double[][NREG]>(size_t(n));
-            std::vector<int8_t> offsets(static_cast<size_t>(n));
-            double top;
-            ASSERT_EQ(scseqadj(*m, s, w, seq.data(), n, scs.get(), offsets.data(), &top), 1);
+            const Scored want =
+                brute_force(seq, c.prolines_end_segments ? PROLINE : NAA, c.shortest, PAIR_WINDOW, c.lib, term, single);
+            predict(*m, record_of(seq), {}, w, p);
+            ASSERT_TRUE(p.scored);
             SCOPED_TRACE("length " + std::to_string(n) + ", " + std::to_string(c.lib.size()) + " classes");
-            compare(want, scs.get(), offsets.data());
+            compare(want, p.score.data(), p.offset.data());
             const double best = *std::max_element(want.best.begin(), want.best.end());
             if (std::isinf(best))
-                EXPECT_EQ(top, best);
+                EXPECT_EQ(p.sequence_score, best);
             else
-                EXPECT_NEAR(top, best, 1e-9 * (1 + std::fabs(best)));
+                EXPECT_NEAR(p.sequence_score, best, 1e-9 * (1 + std::fabs(best)));
         }
     }
 }
 
 TEST(Scoring, StockScoresMatchBruteForce)
 {
-    initialize_relative();
-    RunSettings s;
-    s.mode = MODE_PROLINEFREE;
+    auto m = shipped_model({1, 2, 3}, true, 21);
     Workspace w;
+    Prediction p;
     for (int n : {27, 28, 100, 900}) {
         const std::vector<int8_t> seq = random_sequence(n);
-        auto single = [&](int x, int off) { return relative_entry(seq[size_t(x)], (x + off) % NREG); };
+        auto single = [&](int x, int off) { return stock_log_occurrence(seq[size_t(x)], (x + off) % NREG); };
         auto no_pairs = [](int, int, int, int) { return 0.0; };
         const Scored want = brute_force(seq, PROLINE, STOCK_WINDOW, STOCK_WINDOW, {}, no_pairs, single);
-        auto scs = std::make_unique<double[][NREG]>(size_t(n));
-        std::vector<int8_t> offsets(static_cast<size_t>(n));
-        double top;
-        ASSERT_EQ(scorestock(s, w, seq.data(), n, scs.get(), offsets.data(), &top), n >= STOCK_WINDOW ? 1 : 0);
-        if (n >= STOCK_WINDOW) compare(want, scs.get(), offsets.data());
+        predict(*m, record_of(seq), PredictOptions{false, true}, w, p);
+        if (n >= STOCK_WINDOW) {
+            compare(want, p.stock_score.data(), w.stock_offset.data());
+        } else {  // too short for a stock window: no stock curve at all
+            for (int i = 0; i < n; i++) ASSERT_EQ(p.stock_score[size_t(i)], NOT_SCORED);
+        }
     }
 }
 
@@ -254,38 +265,36 @@ TEST(Scoring, StockScoresMatchBruteForce)
 // came before it and on however many threads.
 TEST(Scoring, LeaveOneOutScoresEachRecordAgainstTheOthersOnly)
 {
-    static const Shipped model;
+    static const Shipped counts;
     RunSettings s;
     s.mode = MODE_LEAVEOUT | MODE_PROLINEFREE;
-    s.lib[0] = 1, s.lib[1] = 2, s.lib[2] = 3;
-    auto m = std::make_unique<PairModel>();
-    build_pair_model(*m, model.g, nullptr, s);
+    auto m = shipped_model({1, 2, 3}, true, 28);
     auto table = [&](const std::string &records, int threads) {
         s.threads = threads;
         std::string in = records;
         char *buf = nullptr;
         size_t len = 0;
-        RunFiles f;
-        f.ftest = fmemopen(in.data(), in.size(), "r");
-        f.fout = open_memstream(&buf, &len);
-        f.flog = f.flog_seq = stderr;
-        calcseq(s, f, *m, model.p, builtin_pscores());
-        std::fclose(f.ftest);
-        std::fclose(f.fout);
-        f.ftest = f.fout = nullptr;
+        cli::RunFiles f;
+        f.sequences = fmemopen(in.data(), in.size(), "r");
+        f.table = open_memstream(&buf, &len);
+        f.coil_log = f.sequence_log = stderr;
+        cli::process_input(s, f, *m, counts.p);
+        std::fclose(f.sequences);
+        std::fclose(f.table);
+        f.sequences = f.table = nullptr;
         std::string out(buf, len);
         std::free(buf);
         return out;
     };
     std::string all;
     std::vector<std::string> records;
-    FILE *in = sopen(VELCORIN2_SOURCE_DIR "/tests/data/known.pos", "r");
+    FILE *in = open_input(VELCORIN2_SOURCE_DIR "/tests/data/known.pos");
     for (int c; (c = std::getc(in)) != EOF;) {
         if (c == '>') records.emplace_back();
         if (!records.empty()) records.back() += char(c);
         all += char(c);
     }
-    sclose(in);
+    close_stream(in);
     std::string alone;
     for (const std::string &r : records) alone += table(r, 1);
     EXPECT_EQ(table(all, 1), alone);
@@ -298,25 +307,25 @@ TEST(Scoring, LeaveOneOutScoresEachRecordAgainstTheOthersOnly)
 // sees as a total going down, and taking the record out again restores it.
 TEST(Counts, NoCountPassesTheLimit)
 {
-    const int8_t seq[] = {aanum('K'), aanum('A'), aanum('A'), aanum('A'), aanum('E')};
-    auto g = std::make_unique<GenFreq>();
-    g->freqp[aanum('K')][aanum('E')][3] = INT32_MAX;
-    EXPECT_EQ(add_genseq(*g, seq, 5), 0);
-    EXPECT_EQ(g->freqp[aanum('K')][aanum('E')][3], INT32_MAX);
-    *g = GenFreq{};
+    Sequence kae = sequence_from_letters("k", "", "KAAAE"), k = sequence_from_letters("k", "", "K");
+    const int8_t K = residue_number('K'), E = residue_number('E');
+    auto g = std::make_unique<BackgroundCounts>();
+    g->freqp[K][E][3] = INT32_MAX;
+    EXPECT_FALSE(add_background_counts(*g, kae));
+    EXPECT_EQ(g->freqp[K][E][3], INT32_MAX);
+    *g = BackgroundCounts{};
     g->totals = INT32_MAX - 1;
-    EXPECT_EQ(add_genseq(*g, seq, 1), 1);
-    EXPECT_EQ(add_genseq(*g, seq, 1), 0);
+    EXPECT_TRUE(add_background_counts(*g, k));
+    EXPECT_FALSE(add_background_counts(*g, k));
     EXPECT_EQ(g->totals, INT32_MAX);
 
-    const int8_t reg[] = {0, 1, 2, 3, 4, 5, 6, 0, 1};
-    int8_t res[9];
-    for (int i = 0; i < 9; i++) res[i] = aanum("LIVLIVLIV"[i]);
-    auto p = std::make_unique<PosFreq>();
+    Sequence liv = sequence_from_letters("liv", "", "LIVLIVLIV");
+    liv.registers = {0, 1, 2, 3, 4, 5, 6, 0, 1};
+    auto p = std::make_unique<CoilCounts>();
     p->totals[0] = INT32_MAX;
-    add_seq2(*p, reg, res, 9, 1);
+    add_coil_counts(*p, liv, 1);
     EXPECT_LT(p->totals[0], 0);
-    add_seq2(*p, reg, res, 9, -1);
+    add_coil_counts(*p, liv, -1);
     EXPECT_EQ(p->totals[0], INT32_MAX);
     EXPECT_EQ(p->totals[1], 0);
 }

@@ -1,12 +1,13 @@
-// dyn: the maximum over sliding windows.
-// Contents: see dyn.h.
+// window_maxima: the maximum over sliding windows.
 //
 // The windows are cut into blocks of `window` consecutive window indices.
 // The windows containing position p are p - window + 1 .. p: the tail of one
 // block and the head of the next.  A suffix maximum of the earlier block and a
 // prefix maximum of the later one therefore give the answer with one
 // comparison, so the cost per position does not grow with the window.
-#include "dyn.h"
+#include "scoring.h"
+
+namespace velcorin2 {
 
 namespace {
 
@@ -73,3 +74,5 @@ void max_over_windows(double (*maxima)[L], const double (*windowscore)[L], int32
 
 template void max_over_windows<1>(double (*)[1], const double (*)[1], int32_t, int32_t, double (*)[1], double (*)[1]);
 template void max_over_windows<8>(double (*)[8], const double (*)[8], int32_t, int32_t, double (*)[8], double (*)[8]);
+
+}  // namespace velcorin2

@@ -1,0 +1,202 @@
+// records: one record's way from the reader to the writers, and the pass
+// over the whole input.
+#include "records.h"
+
+#include <cstring>
+
+#include "velcorin2/counting.h"
+#include "velcorin2/io.h"
+
+namespace velcorin2::cli {
+
+Sinks make_sinks(const RunFiles &f)
+{
+    Sinks k;
+    FILE *const by_out[NOUT] = {stderr, f.plot, f.coil_log, f.sequence_log, f.table, f.gff3, f.regions_tsv};
+    for (int o = 0; o < NOUT; o++) {
+        int i = 0;
+        while (i < k.count && k.file[i] != by_out[o]) i++;
+        if (i == k.count) k.file[k.count++] = by_out[o];
+        k.of[o] = i;
+    }
+    return k;
+}
+
+Scratch::Scratch(const Run &run)
+{
+    if (run.s.mode & MODE_LEAVEOUT) {
+        coil = std::make_unique<CoilCounts>(run.coil);
+        model = std::make_unique<Model>(run.model);
+    }
+}
+
+ReadResult read_record(const Run &run, Item &it, int number)
+{
+    const RunSettings &s = run.s;
+    Sequence &rec = it.rec;
+    FILE *in = run.files.sequences;
+    RecordRead r;
+    if (run.known_registers)
+        r = read_register_record(in, rec, s.max_length);
+    else
+        r = read_fasta_record(in, rec, s.max_length) ? RecordRead::RECORD : RecordRead::END;
+    check_read_error(in);  // a read error is not the end of the input
+    it.number = number;
+    it.scored = false;
+    if (r == RecordRead::END) return ReadResult::END;
+    it.scored = rec.length >= s.shortest_segment;
+    it.region = PlotRegion{};
+    // The region file is read forward, record by record, so it is read here in input order.
+    if (it.scored && (s.mode & MODE_VIEW) && run.files.plot_regions) {
+        it.region.from_file = true;
+        if (!read_plot_region(run.files.plot_regions, rec.code, &it.region.first, &it.region.last)) {
+            it.region.first = 1;
+            it.region.last = rec.length;
+        }
+    }
+    return r == RecordRead::INCOMPLETE ? ReadResult::LAST : ReadResult::RECORD;
+}
+
+namespace {
+
+// process: the reader's warnings of a record, and for a record long
+// enough its scores and outputs, appended to the job's texts.
+void process(const Run &run, Scratch &w, Job &job, Item &j)
+{
+    const RunSettings &s = run.s;
+    Sequence &rec = j.rec;
+    const int32_t n = rec.length;
+    std::string *text[NOUT];
+    for (int o = 0; o < NOUT; o++) text[o] = &job.text[run.sinks.of[o]];
+
+    *text[OUT_ERR] += rec.warnings;
+    if (!j.scored) return;
+    if (j.number % 10 == 0) *text[OUT_ERR] += '.';  // a progress mark
+    // FASTA gives no registers: every residue stands outside any known coil.
+    if (!run.known_registers) {
+        if (rec.registers.size() < size_t(n)) rec.registers.resize(size_t(n));
+        std::memset(rec.registers.data(), NOREG, size_t(n));
+    }
+    const Model *m = &run.model;
+    if (s.mode & MODE_LEAVEOUT) {
+        add_coil_counts(*w.coil, rec, -1);
+        rebuild_coil_tables(*w.model, *w.coil);
+        m = w.model.get();
+    }
+    Prediction &p = w.prediction;
+    predict(*m, rec, PredictOptions{run.known_registers, (s.mode & MODE_VIEW) != 0}, w.ws, p);
+    if (s.mode & MODE_LEAVEOUT) add_coil_counts(*w.coil, rec, +1);
+
+    const PscoreTables &t = run.model.pscores;
+    if (s.mode & MODE_VIEW) write_plot_page(rec, p, j.region, *text[OUT_PLOT]);
+    if (s.mode & MODE_VERBOSE) write_score_line(rec, p, j.number, *text[OUT_COIL]);
+    if (s.mode & MODE_PRINT) write_coil_report(t, s, rec, p, j.number, *text[OUT_COIL], *text[OUT_SEQLOG]);
+    if (!s.no_table) write_residue_table(t, rec, p, *text[OUT_TABLE]);
+    if (run.files.gff3 || run.files.regions_tsv) {
+        find_regions_above(p, run.region_bound, s.region_min_length, w.regions);
+        if (run.files.gff3) write_gff3_regions(t, rec, p, j.number, w.regions, *text[OUT_GFF3]);
+        if (run.files.regions_tsv) write_regions_tsv(t, rec, p, j.number, w.regions, *text[OUT_REGIONS]);
+    }
+}
+
+}  // namespace
+
+void process_all(const Run &run, Scratch &w, Job &job)
+{
+    // Room for the whole table of the job at once: a text that grows record
+    // by record is copied again at every step.
+    if (!run.s.no_table) {
+        size_t rows = 0;
+        for (size_t i = 0; i < job.used; i++) rows += size_t(job.items[i].rec.length);
+        std::string &table = job.text[run.sinks.of[OUT_TABLE]];
+        table.reserve(table.size() + rows * 58 + job.used * 2 * NAMELEN);
+    }
+    for (size_t i = 0; i < job.used; i++) process(run, w, job, job.items[i]);
+}
+
+void write_out(const Sinks &k, Job &j)
+{
+    if (j.error) std::rethrow_exception(j.error);
+    for (int i = 0; i < k.count; i++) {
+        std::string &t = j.text[i];
+        if (!t.empty() && k.file[i]) std::fwrite(t.data(), 1, t.size(), k.file[i]);
+        t.clear();
+    }
+    j.used = 0;
+    j.residues = 0;
+}
+
+namespace {
+
+// fill: reads records into `j` until it holds a batch; false once the input
+// has ended.  A failure to read is thrown after `flush` wrote what came before.
+template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flush)
+{
+    while (j.used < BATCH_RECORDS && j.residues < BATCH_RESIDUES) {
+        Item &it = j.next_item();
+        ReadResult r;
+        try {
+            r = read_record(run, it, number);
+        } catch (...) {
+            flush();  // the records before the failure are written first
+            throw;
+        }
+        if (r == ReadResult::END) return false;
+        j.used++;
+        number++;
+        j.residues += it.rec.length;
+        if (r == ReadResult::LAST) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void process_input(const RunSettings &s, const RunFiles &files, const Model &m, const CoilCounts &coil)
+{
+    const Run run{s,
+                  m,
+                  coil,
+                  files,
+                  make_sinks(files),
+                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0,
+                  score_for_pscore(m.pscores, s.region_pscore)};
+    // The headers come before any record, so an empty input gives valid files.
+    std::string header[2];
+    write_gff3_header(header[0]);
+    write_regions_tsv_header(header[1]);
+    FILE *const header_file[2] = {files.gff3, files.regions_tsv};
+    for (int h = 0; h < 2; h++)
+        if (header_file[h]) std::fwrite(header[h].data(), 1, header[h].size(), header_file[h]);
+    const int first = getc_unlocked(files.sequences);  // whether the input holds anything at all
+    if (first != EOF) ungetc(first, files.sequences);
+    int number = 1;
+    if (s.threads <= 1) {
+        Scratch scratch(run);
+        Job j;
+        auto flush = [&] {
+            process_all(run, scratch, j);
+            write_out(run.sinks, j);
+        };
+        for (bool more = true; more;) {
+            more = fill(run, j, number, flush);
+            flush();
+        }
+    } else {
+        Pipeline pipeline(run, s.threads);
+        for (bool more = true; more;) {
+            Job &j = pipeline.next();
+            more = fill(run, j, number, [&] {
+                if (j.used > 0) pipeline.submit();
+                pipeline.drain();
+            });
+            if (j.used > 0) pipeline.submit();
+        }
+        pipeline.drain();
+    }
+    std::fputc('\n', stderr);
+    if (number == 1 && first != EOF)
+        std::fprintf(stderr, "velcorin2: warning: no records found in %s\n", stream_name(files.sequences));
+}
+
+}  // namespace velcorin2::cli

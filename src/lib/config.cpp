@@ -1,0 +1,154 @@
+// config: the run settings' defaults and the configuration file read before
+// the command line.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "velcorin2/settings.h"
+
+#ifndef VELCORIN2_DATA_FROM_BIN
+#define VELCORIN2_DATA_FROM_BIN "../share"
+#endif
+
+namespace velcorin2 {
+
+RunSettings default_settings() { return RunSettings{}; }
+
+ModelSpec model_spec(const RunSettings &s)
+{
+    ModelSpec m;
+    m.background_counts = s.background_counts.name;
+    m.coil_counts = s.coil_counts.name;
+    m.distances.assign(s.distances, s.distances + std::min(s.distance_count, int32_t(NREG)));
+    m.prolines_end_segments = (s.mode & MODE_PROLINEFREE) != 0;
+    m.shortest_segment = s.shortest_segment;
+    if (s.calibration.given) m.calibration = s.calibration.name;
+    return m;
+}
+
+namespace {
+
+constexpr int BUFLEN = 500;  // path, line pieces and file names, NUL included
+
+enum Key { GENBNK, CCTB, LIB, TEST, OUT, LOG, POS, VIEW, VER, PRN, FUNCTNUM, CALIB, NKEYS };
+
+// In matching order; a line matches over the key's length only, so
+// "library" is a "lib" line and "verbose" a "ver" line.
+constexpr const char *keys[NKEYS] = {"genbnk", "cctb", "lib", "test", "out",      "log",
+                                     "pos",    "view", "ver", "prn",  "functnum", "calib"};
+
+// read_distances: `p` is the text after the line's first "=".  Only a number
+// followed by a blank, tab, newline or carriage return is taken, and the
+// piece ends at the first delimiter find_first_listed finds in its own
+// order, so a tab before a later blank hides the number between them.
+void read_distances(const char *p, int8_t *distances, int32_t *given)
+{
+    while (*p && (*p < '0' || *p > '9')) p++;
+    for (const char *e; (e = find_first_listed(p, " \t\n\r")) != nullptr; p = e + 1) {
+        const char *d = p;
+        while (d < e && (*d < '0' || *d > '9')) d++;
+        if (d == e) continue;
+        // atoi's reading (strtol cut to int), then cut to a signed byte
+        int v = int(std::strtol(d, nullptr, 10));
+        if (*given >= 0 && *given < NREG) {
+            distances[*given] = int8_t(v);
+            (*given)++;
+        }
+    }
+}
+
+// take_name: the file-name word of a "<key> = <name>" line; a line whose
+// pattern does not yield a word leaves the name as it was.
+void take_name(const char *line, const char *pattern, FileName &f)
+{
+    char fname[BUFLEN];
+    if (std::sscanf(line, pattern, fname) == 1) f = FileName{true, fname, "configuration"};
+}
+
+}  // namespace
+
+const char *find_first_listed(const char *str, const char *chars)
+{
+    for (; *chars; chars++) {
+        const char *p = std::strchr(str, *chars);
+        if (p) return p;
+    }
+    return nullptr;
+}
+
+std::string configuration_path()
+{
+    auto fits = [](const std::string &p) { return p.size() <= BUFLEN - 1 ? p : std::string(); };
+    if (const char *env = std::getenv("VELCORIN_CONFIG")) return fits(env);
+    const char *home = std::getenv("HOME");
+    const std::string in_home = home ? fits(std::string(home) + "/.velcorin2") : "";
+    if (!in_home.empty() && access(in_home.c_str(), F_OK) == 0) return in_home;
+    // The configuration installed beside the program (a program in the build
+    // tree has none there).
+    char exe[BUFLEN];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        exe[n] = '\0';
+        if (char *slash = std::strrchr(exe, '/')) {
+            slash[1] = '\0';
+            const std::string installed = fits(std::string(exe) + VELCORIN2_DATA_FROM_BIN "/velcorin2/velcorin2.conf");
+            if (!installed.empty() && access(installed.c_str(), F_OK) == 0) return installed;
+        }
+    }
+    return in_home;  // not there: "Couldn't find config file"
+}
+
+bool read_configuration(const std::string &path, RunSettings &s)
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> owner(nullptr, std::fclose);
+    if (!path.empty()) owner.reset(std::fopen(path.c_str(), "r"));
+    FILE *cf = owner.get();
+    if (!cf) {
+        s.notes += "Couldn't find config file\n";
+        return false;
+    }
+    s.configuration = path;
+    char line[BUFLEN];
+    while (std::fgets(line, BUFLEN, cf)) {
+        int k = 0;
+        while (k < NKEYS && std::strncmp(line, keys[k], std::strlen(keys[k])) != 0) k++;
+        switch (k) {
+        case GENBNK: take_name(line, "genbnk = %499s", s.background_counts); break;
+        case CCTB: take_name(line, "cctb = %499s", s.coil_counts); break;
+        case TEST: take_name(line, "test = %499s", s.sequences); break;
+        case OUT: take_name(line, "out = %499s", s.table); break;
+        case LOG: take_name(line, "log = %499s", s.coil_log); break;
+        case CALIB: take_name(line, "calib = %499s", s.calibration); break;
+        case POS: s.mode |= MODE_POS; break;
+        case VIEW: s.mode |= MODE_VIEW; break;
+        case VER: s.mode |= MODE_VERBOSE; break;
+        case PRN: {
+            double b;
+            if (std::sscanf(line, "prn = %lf", &b) == 1) {
+                s.mode |= MODE_PRINT;
+                s.report_pscore = b;
+            }
+            break;
+        }
+        case FUNCTNUM: {
+            int n;
+            if (std::sscanf(line, "functnum = %d", &n) == 1) s.distance_count = n;
+            break;
+        }
+        case LIB: {
+            const char *eq = std::strchr(line, '=');
+            if (eq) read_distances(eq + 1, s.distances, &s.distances_given);
+            s.notes += "\n";
+            s.distance_count = s.distances_given;
+            break;
+        }
+        default: break;  // blank lines and comments
+        }
+    }
+    return true;
+}
+
+}  // namespace velcorin2
