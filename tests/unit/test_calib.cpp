@@ -261,6 +261,10 @@ TEST(Calib, DamagedFilesAreRefused)
         {"tables swapped", edit(good, "residue 28", "residue 21"),
          E + "line 7: '" + good.substr(good.find("residue 28"), 60).replace(8, 2, "21") +
              "' where the header of the window-28 residue table ('residue 28 scores ... rows 7001') is expected\n"},
+        {"distances not apart", edit(good, "distances 1 2 3", "distances 1x2 3"),
+         E + "line 2: 'distances 1x2 3' where 'distances' and one to seven classes 0 to 6 is expected\n"},
+        {"distance class 7", edit(good, "distances 1 2 3", "distances 1 2 7"),
+         E + "line 2: 'distances 1 2 7' where 'distances' and one to seven classes 0 to 6 is expected\n"},
         {"carriage returns", edit(good, "prolines end segments\n", "prolines end segments\r\n"),
          E + "line 3: 'prolines end segments' where 'prolines end segments' or 'prolines do not end segments' "
              "is expected\n"},
