@@ -328,6 +328,10 @@ struct Error : std::exception {
     const char *what() const noexcept override { return text.c_str(); }
 };
 
+// numbered_error: the Error of a numbered failure: "ERROR: <text of the code>
+// <detail>\n" for standard output, status 2.
+Error numbered_error(ErrorCode code, const std::string &detail, int sys_errno = 0);
+
 // version: the library's version, the same as every face reports.
 const char *version();
 

@@ -22,6 +22,12 @@
 
 namespace velcorin2::cli {
 
+// raise_numbered: throws the numbered failure of `code` with `detail`.
+[[noreturn]] inline void raise_numbered(ErrorCode code, const std::string &detail)
+{
+    throw numbered_error(code, detail);
+}
+
 // usage: throws the usage text for standard error, status 255, with a
 // first line "velcorin2: <why>" when there is a reason to give.
 [[noreturn]] void usage(const std::string &why = "");

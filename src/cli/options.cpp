@@ -12,7 +12,6 @@
 #include <cstring>
 #include <string>
 
-#include "../lib/errors.h"
 #include "cli.h"
 
 namespace velcorin2::cli {
@@ -21,7 +20,7 @@ void usage(const std::string &why)
 {
     std::string text = why.empty() ? "" : "velcorin2: " + why + "\n";
     text += "\nUsage: velcorin2 [-win 21|28] <fasta_file> <output_file>\n";
-    raise_text(text, true, STATUS_USAGE, ErrorCode::USAGE);
+    throw Error(text, ErrorCode::USAGE, true, STATUS_USAGE);
 }
 
 // The help page; the defaults it shows are the live start-up values.

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "../lib/errors.h"
 #include "cli.h"
 #include "velcorin2/io.h"
 

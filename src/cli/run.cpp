@@ -9,7 +9,6 @@
 #include <exception>
 #include <memory>
 
-#include "../lib/errors.h"
 #include "cli.h"
 #include "velcorin2/io.h"
 
@@ -72,8 +71,8 @@ void open_plot(const std::string &name, RunFiles &f)
     std::string why;
     if (!open_scratch(name, ScratchMode::PRIVATE, f.plot_file, &why)) {
         if (why.rfind("another user's", 0) == 0) why += " (choose another file with --plot)";
-        raise_numberedf(ErrorCode::OPEN, ": cannot open %s as w, %d: %s\n", name.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                        why.c_str());
+        raise_numbered(ErrorCode::OPEN, ": cannot open " + name + " as w, " +
+                                            std::to_string(O_WRONLY | O_CREAT | O_TRUNC) + ": " + why + "\n");
     }
     f.plot = f.plot_file.fp;
 }
@@ -87,8 +86,7 @@ void commit_plot(RunFiles &f)
     case Commit::DONE: return;
     case Commit::WRITE_FAILED: raise_numbered(ErrorCode::WRITE, f.plot_file.target);
     default:
-        raise_numberedf(ErrorCode::WRITE, "%s: the finished file could not take this name: %s",
-                        f.plot_file.target.c_str(), why.c_str());
+        raise_numbered(ErrorCode::WRITE, f.plot_file.target + ": the finished file could not take this name: " + why);
     }
 }
 

@@ -25,10 +25,15 @@ constexpr const char *numbered_text[8] = {
 };
 }  // namespace
 
+Error numbered_error(ErrorCode code, const std::string &detail, int sys_errno)
+{
+    return Error(std::string("ERROR: ") + numbered_text[int(code)] + " " + detail + "\n", code, false, STATUS_ERROR,
+                 sys_errno);
+}
+
 void raise_numbered(ErrorCode code, const std::string &detail, int sys_errno)
 {
-    throw Error(std::string("ERROR: ") + numbered_text[int(code)] + " " + detail + "\n", code, false, STATUS_ERROR,
-                sys_errno);
+    throw numbered_error(code, detail, sys_errno);
 }
 
 void raise_numberedf(ErrorCode code, const char *fmt, ...)
