@@ -9,14 +9,15 @@
 #     (codes with blanks and tabs) validates too, and so does an empty input.
 #   gff3_check.sh <dir of the programs> <test model dir>
 # Needs gt (Debian package genometools).  Without it the check fails, unless
-# VELCORIN_SKIP_GT=1, when it reports itself skipped (status 77).
+# VELCORIN_SKIP_GT=1, when it reports itself skipped (status 77): the rule of
+# tests/need_tool.sh.
 set -euo pipefail
 export LC_ALL=C
 bin=$(cd "$1" && pwd) model=$(cd "$2" && pwd)
 data=$(cd "$(dirname "$0")/data" && pwd)
-if ! command -v gt >/dev/null; then
-  if [ "${VELCORIN_SKIP_GT:-}" = 1 ]; then echo "gt not installed: skipped"; exit 77; fi
-  echo "gff3_check: gt is not installed (Debian package genometools; VELCORIN_SKIP_GT=1 skips)" >&2
+if ! tool=$(bash "$(dirname "$0")/need_tool.sh" gt genometools); then
+  case $tool in skipped:*) echo "gff3_check: $tool"; exit 77 ;; esac
+  echo "gff3_check: $tool" >&2
   exit 1
 fi
 work=$(mktemp -d)

@@ -5,8 +5,13 @@
 # Every row runs one command in a scratch folder where t.txt holds "keep";
 # the status and a text that stdout or stderr must hold are given, and
 # t.txt must still hold "keep" afterwards unless the run succeeded.
+# External tools follow tests/need_tool.sh: a missing strace or gs fails the
+# script, naming its Debian package, unless VELCORIN_SKIP_STRACE=1 or
+# VELCORIN_SKIP_GS=1 skips those checks (and says so); the rows run as
+# another user need root and are skipped, with a message, without it.
 set -u
 bin=$(cd "$1" && pwd) model=$(cd "$2" && pwd) data=$(cd "$(dirname "$0")/data" && pwd)
+need_tool=$(cd "$(dirname "$0")" && pwd)/need_tool.sh
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -14,6 +19,14 @@ V=$bin/velcorin2 C=$bin/velcorin2-counts G=$model/gen.dat P=$model/pos.dat
 export VELCORIN_CONFIG=$work/none HOME=$work TZ=UTC
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+# needs WHAT NAME PACKAGE: status 0 when the tool NAME is installed; else a
+# failure, or with VELCORIN_SKIP_<NAME>=1 a note that WHAT is skipped.
+needs() {
+  local said
+  said=$(bash "$need_tool" "$2" "$3") && return 0
+  case $said in skipped:*) echo "$1: $said" ;; *) fail "$1: $said" ;; esac
+  return 1
+}
 
 # row <name> <status> <text> <command...>
 row() {
@@ -83,7 +96,7 @@ row pos-incomplete 0 "erroneous .pos file!" "$V" -pos "${M[@]}" cut.pos cut.txt
 grep -q "^      32 " cut.txt || fail "pos-incomplete: the last record was not scored"
 row crlf-and-OJ 0 "Done." "$V" "${M[@]}" crlf.fa crlf.txt
 grep -q $'^# Sequence Code: x1$' crlf.txt || fail "crlf: the code kept its carriage return"
-if command -v strace >/dev/null; then
+if needs "I/O failure injection" strace strace; then
   # Each read of each input, each write and the close of each output failing
   # in turn: never status 0.  (Outputs are written a batch of records at a
   # time: the input holds several batches.)
@@ -147,7 +160,9 @@ row plot-hard-link 0 "Done." "$V" -g --plot hard.ps "${M[@]}" seqs.fa h.txt
 wait
 same both.ps hard.ps concurrent-plots
 [ -z "$(ls both.ps.* hard.ps.* 2>/dev/null)" ] || fail "plot: a scratch file stayed behind"
-if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+if [ "$(id -u)" != 0 ]; then
+  echo "rows as another user: skipped, they need root"
+elif needs "rows as another user" setpriv util-linux; then
   chmod 711 "$work" && cp "$G" "$P" "$work/" && chmod 644 "$work"/*.dat && M=(1 2 3 "$work/$(basename "$G")" "$work/$(basename "$P")")
   mkdir -m 1777 shared && echo root >shared/tr.ps && chmod 644 shared/tr.ps && cp seqs.fa shared/ && chmod 644 shared/seqs.fa
   row plot-foreign 2 "another user's file in a shared directory" setpriv --reuid=nobody --regid=nogroup --clear-groups \
@@ -161,7 +176,7 @@ fi
 printf '>x hi) show (%s/pwned) (w) file dup (by plot) writestring closefile (\n%s\n' "$work" \
   MSKLEELLKKNEELEKKVAELEKENAELKKKLEELEKKLAELEQKNKELEKKLAEL >evil.fa
 row plot-injection 0 "Done." "$V" -g --plot evil.ps "${M[@]}" evil.fa e.txt
-if command -v gs >/dev/null; then
+if needs "plot-injection rendering" gs ghostscript; then
   gs -q -dBATCH -dNOPAUSE -sDEVICE=nullpage evil.ps >gs.log 2>&1 || fail "plot-injection: the page does not render: $(head -c 300 gs.log)"
 fi
 [ ! -e pwned ] || fail "plot-injection: a title ran as PostScript"

@@ -6,7 +6,7 @@
 # one piece per array task; workflow/join_pieces.sh then joins the pieces.
 #
 #   sbatch --array=1-N [sbatch options] workflow/slurm_array.sh \
-#       [--no-table] [--regions] [--gff3] INPUT WORKDIR [velcorin2 options]
+#       [--no-table] [--regions] [--gff3] [--] INPUT WORKDIR [velcorin2 options]
 #
 # The number of pieces is the size of the array: task K of an array 1-N
 # takes piece K of N of INPUT (cut at record boundaries, balanced by bytes;
@@ -18,8 +18,10 @@
 #   VELCORIN2_PIECES=100 sbatch --array=17,42 workflow/slurm_array.sh ...
 #
 # velcorin2 is $VELCORIN2 if set, else found on PATH; the model comes from
-# $VELCORIN_CONFIG or ~/.velcorin2 as for any run (the configuration must
-# not name sequence, output or log files: the tasks give those).
+# $VELCORIN_CONFIG, else ~/.velcorin2, else the configuration installed
+# beside the program (<prefix>/share/velcorin2/velcorin2.conf), as for any
+# run (the configuration must not name sequence, output or log files: the
+# tasks give those).
 # [velcorin2 options] go before the file names, e.g. -v -p 0.05.
 # --regions, --gff3 and --no-table ask for those outputs; each task names
 # its own files.
@@ -27,16 +29,71 @@
 # Task K writes into WORKDIR (created if needed): piece.K.fa, piece.K.out
 # (table), piece.K.coil, piece.K.seq (logs), piece.K.regions.tsv,
 # piece.K.gff3 (when asked for), piece.K.msgs (velcorin2's standard output
-# and error) and last piece.K.status, the exit status.  WORKDIR/run records
-# the piece count, the input and the options; a task refuses a WORKDIR
-# whose run file says otherwise (a directory of another run).  Then
+# and error) and last piece.K.status, the exit status; all of them private
+# (mode 0600, WORKDIR 0700 when created here).  WORKDIR/run records the
+# piece count, the options and the input: its name, size, modification
+# time and CRC (cksum) when the first task started.  A task refuses, with
+# exit status 2 and before touching its piece, a WORKDIR whose run file
+# says otherwise (a directory of another run), and an input that is no
+# longer the one recorded (edited since, or replaced): its piece would not
+# fit the pieces cut before.  Then
 #   workflow/join_pieces.sh WORKDIR PREFIX
 # (or sbatch --dependency=afterany:JOBID workflow/join_pieces.sh WORKDIR PREFIX)
-# checks that every piece has status 0 and joins them in order.
+# checks that every piece has status 0 and that the input is unchanged, and
+# joins them in order.
 set -euo pipefail
+umask 077
 
 me=slurm_array.sh
 die() { echo "$me: $*" >&2; exit 2; }
+
+# >>> input_identity (the same text in join_pieces.sh and slurm_array.sh)
+# run_value KEY RUNFILE: the last KEY= value in RUNFILE.
+run_value() { sed -n "s/^$1=//p" -- "$2" | tail -n 1; }
+# describe_input FILE prints the lines that record FILE in WORKDIR/run:
+# input= (its absolute name), and for a regular file input_size= (bytes),
+# input_mtime= (modification time, seconds since 1970 to the nanosecond)
+# and input_cksum= (the CRC of cksum over its bytes).
+describe_input() {
+  local file=$1 size mtime sum
+  case $file in /*) echo "input=$file" ;; *) echo "input=$PWD/$file" ;; esac
+  [ -f "$file" ] || return 0
+  size=$(stat -L -c %s -- "$file") && mtime=$(stat -L -c %.9Y -- "$file") &&
+    sum=$(cksum < "$file") || return 1
+  printf 'input_size=%s\ninput_mtime=%s\ninput_cksum=%s\n' "$size" "$mtime" "${sum%% *}"
+}
+# check_input RUNFILE [quick]: status 0 when the input that RUNFILE records
+# is still the same file (or RUNFILE records no size, time and CRC); else
+# status 1 and what changed on standard output.  "quick" compares the size
+# and time only, without reading the file.
+check_input() {
+  local run=$1 quick=${2:-} file size mtime sum want_size want_mtime want_sum
+  file=$(run_value input "$run")
+  want_size=$(run_value input_size "$run")
+  want_mtime=$(run_value input_mtime "$run")
+  want_sum=$(run_value input_cksum "$run")
+  [ -n "$want_sum" ] || return 0
+  if [ ! -f "$file" ]; then
+    echo "the input $file is gone"
+    return 1
+  fi
+  size=$(stat -L -c %s -- "$file") && mtime=$(stat -L -c %.9Y -- "$file") || { echo "cannot stat the input $file"; return 1; }
+  if [ "$size" != "$want_size" ]; then
+    echo "the input $file has changed since the run started: it is $size bytes long, not $want_size"
+    return 1
+  fi
+  if [ "$mtime" != "$want_mtime" ]; then
+    echo "the input $file has changed since the run started: it was last modified at $(date -d "@$mtime" '+%F %T' 2> /dev/null || echo "$mtime"), the run started from the version of $(date -d "@$want_mtime" '+%F %T' 2> /dev/null || echo "$want_mtime")"
+    return 1
+  fi
+  [ "$quick" = quick ] && return 0
+  sum=$(cksum < "$file") || { echo "cannot read the input $file"; return 1; }
+  if [ "${sum%% *}" != "$want_sum" ]; then
+    echo "the input $file has changed since the run started: its bytes differ (CRC ${sum%% *}, not $want_sum) though size and time are the same"
+    return 1
+  fi
+}
+# <<< input_identity
 
 table=1 regions=0 gff3=0
 while [ $# -gt 0 ]; do
@@ -44,13 +101,15 @@ while [ $# -gt 0 ]; do
     --no-table) table=0; shift ;;
     --regions) regions=1; shift ;;
     --gff3) gff3=1; shift ;;
+    --) shift; break ;;
     *) break ;;
   esac
 done
-[ $# -ge 2 ] || die "usage: sbatch --array=1-N $me [--no-table] [--regions] [--gff3] INPUT WORKDIR [velcorin2 options]"
+[ $# -ge 2 ] || die "usage: sbatch --array=1-N $me [--no-table] [--regions] [--gff3] [--] INPUT WORKDIR [velcorin2 options]"
 input=$1 work=$2
 shift 2
 options=("$@")
+case $work in -*) work=./$work ;; esac   # velcorin2 would take it for an option
 
 [ -n "${SLURM_ARRAY_TASK_ID:-}" ] || die "not an array task: submit with sbatch --array=1-N"
 k=$SLURM_ARRAY_TASK_ID
@@ -71,26 +130,32 @@ bin=${VELCORIN2:-$(command -v velcorin2 || true)}
 [ -r "$input" ] || die "cannot read '$input'"
 mkdir -p -- "$work"
 
-# WORKDIR/run: the same for every task of this run.
+# WORKDIR/run: written by the first task; every task checks that it
+# describes this run and that the input is still the file it describes.
 case $input in /*) abs_input=$input ;; *) abs_input=$PWD/$input ;; esac
-run_tmp=$(mktemp "$work/.run.XXXXXX")
-{
-  echo "pieces=$n"
-  echo "table=$table"
-  echo "regions=$regions"
-  echo "gff3=$gff3"
-  echo "input=$abs_input"
-  echo "options=${options[*]}"
-} > "$run_tmp"
-if ! ln "$run_tmp" "$work/run" 2>/dev/null; then   # the first task creates it
-  if [ ! -e "$work/run" ]; then                     # no hard links here
-    mv -f -- "$run_tmp" "$work/run"
-  elif ! cmp -s "$run_tmp" "$work/run"; then
+settings=$(printf 'pieces=%s\ntable=%s\nregions=%s\ngff3=%s\noptions=%s\ninput=%s' \
+  "$n" "$table" "$regions" "$gff3" "${options[*]}" "$abs_input")
+created=0
+if [ ! -e "$work/run" ]; then
+  run_tmp=$(mktemp -- "$work/.run.XXXXXX")
+  if ! { grep -v '^input=' <<< "$settings" && describe_input "$input"; } > "$run_tmp"; then
     rm -f -- "$run_tmp"
-    die "$work/run describes another run (piece count, input or options differ): use a fresh WORKDIR"
+    die "cannot read '$input'"
   fi
+  if ln -- "$run_tmp" "$work/run" 2> /dev/null; then   # the first task creates it
+    created=1
+  elif [ ! -e "$work/run" ]; then                      # no hard links here
+    mv -f -- "$run_tmp" "$work/run"
+    created=1
+  fi
+  rm -f -- "$run_tmp"
 fi
-rm -f -- "$run_tmp"
+if [ "$(grep -v '^input_' -- "$work/run")" != "$settings" ]; then
+  die "$work/run describes another run (piece count, input or options differ): use a fresh WORKDIR"
+fi
+if [ "$created" = 0 ] && ! why=$(check_input "$work/run"); then
+  die "$why; piece $k would not fit the pieces cut before: score it again in a fresh WORKDIR (piece $k of $n not run)"
+fi
 
 # >>> split_fasta (the same text in split_fasta.sh and slurm_array.sh)
 # split_fasta N K INPUT DIR: K = 0 writes all N pieces into DIR/piece.*.fa,
@@ -102,7 +167,7 @@ split_fasta() {
   local -
   set -o pipefail
   if [ "$input" = - ]; then   # read twice: keep a copy
-    copy=$(mktemp "${TMPDIR:-/tmp}/split_fasta.XXXXXX") || return
+    copy=$(mktemp -- "${TMPDIR:-/tmp}/split_fasta.XXXXXX") || return
     cat > "$copy" || { rm -f -- "$copy"; return 1; }
     input=$copy
   fi
@@ -175,8 +240,11 @@ rm -f -- "$piece.status" "$piece.out" "$piece.coil" "$piece.seq" \
   "$piece.regions.tsv" "$piece.gff3" "$piece.msgs"
 status=0
 split_fasta "$n" "$k" "$input" "" > "$piece.fa" || status=$?
-if [ "$status" -ne 0 ]; then
-  echo "$me: cutting piece $k of $n from $input failed (status $status)" | tee "$piece.msgs" >&2
+if [ "$status" -eq 0 ] && ! why=$(check_input "$work/run" quick); then
+  status=1
+  echo "$me: $why (while piece $k of $n was cut)" | tee -- "$piece.msgs" >&2
+elif [ "$status" -ne 0 ]; then
+  echo "$me: cutting piece $k of $n from $input failed (status $status)" | tee -- "$piece.msgs" >&2
 else
   words=()
   [ "$regions" = 1 ] && words+=(--regions "$piece.regions.tsv")

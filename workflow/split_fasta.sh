@@ -22,7 +22,9 @@
 # their own piece with --piece produce the same pieces as one split.
 # The input is read twice, once for the record sizes and once for the cut;
 # INPUT '-' (standard input) is copied to a temporary file first.
+# The pieces are created private (mode 0600), as velcorin2's outputs are.
 set -euo pipefail
+umask 077
 
 usage() {
   echo "usage: split_fasta.sh N INPUT DIR | split_fasta.sh --piece K N INPUT" >&2
@@ -62,7 +64,7 @@ split_fasta() {
   local -
   set -o pipefail
   if [ "$input" = - ]; then   # read twice: keep a copy
-    copy=$(mktemp "${TMPDIR:-/tmp}/split_fasta.XXXXXX") || return
+    copy=$(mktemp -- "${TMPDIR:-/tmp}/split_fasta.XXXXXX") || return
     cat > "$copy" || { rm -f -- "$copy"; return 1; }
     input=$copy
   fi

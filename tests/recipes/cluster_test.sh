@@ -18,9 +18,13 @@
 #
 #   tests/recipes/cluster_test.sh [VELCORIN2]    (default: build/velcorin2)
 #
-# Builds nothing.  Steps 4-5 need root and the packages slurm-wlm and munge;
-# without them they are skipped with a message.  Daemons that are installed
-# but do not come up count as a failure.  The daemons are stopped by their
+# Builds nothing.  External tools follow the rule of tests/need_tool.sh: a
+# step whose tools are missing fails, naming the Debian packages (parallel,
+# snakemake; slurm-wlm and munge for steps 4-5), unless VELCORIN_SKIP_PARALLEL=1,
+# VELCORIN_SKIP_SNAKEMAKE=1 or VELCORIN_SKIP_SLURM=1 says to skip it, and
+# then it is reported skipped.  Steps 4-5 also need root, to start the
+# daemons: run by another user they are skipped, with a message.  Daemons
+# that are installed but do not come up count as a failure.  The daemons are stopped by their
 # process ids when the script ends.  Set CLUSTER_TEST_KEEP=1 to keep the
 # temporary directory.
 set -uo pipefail
@@ -41,6 +45,15 @@ passed=0 failed=0 skipped=0
 pass() { passed=$((passed + 1)); echo "ok    $*"; }
 fail() { failed=$((failed + 1)); echo "FAIL  $*"; }
 skip() { skipped=$((skipped + 1)); echo "SKIP  $*"; }
+# need WHAT NAME PACKAGE [PROGRAM...]: status 0 when the tools are there;
+# else a failure of WHAT, or a skip with VELCORIN_SKIP_<NAME>=1.
+need() {
+  local what=$1 said
+  shift
+  said=$(bash tests/need_tool.sh "$@") && return 0
+  case $said in skipped:*) skip "$what: $said" ;; *) fail "$what: $said" ;; esac
+  return 1
+}
 timings=()
 started=$SECONDS
 lap() { timings+=("$(printf '%4d s  %s' $((SECONDS - lap_start)) "$1")"); lap_start=$SECONDS; }
@@ -125,7 +138,7 @@ same() {
 }
 
 # ------------------------------------------------------------------ step 2
-if command -v parallel > /dev/null; then
+if need "parallel_run.sh" parallel parallel; then
   if VELCORIN2_BLOCK=32k workflow/parallel_run.sh "${flags[@]}" "$input" "$tmp/parallel/proteome" "${options[@]}" "${threads[@]}" > "$tmp/parallel.log" 2>&1 &&
     problem=$(same "$tmp/parallel/proteome"); then
     pass "parallel_run.sh: the outputs of one run"
@@ -133,14 +146,12 @@ if command -v parallel > /dev/null; then
     tail -n 5 "$tmp/parallel.log"
     fail "parallel_run.sh: ${problem:-it failed}"
   fi
-else
-  skip "parallel_run.sh: GNU parallel is not installed (Debian package parallel)"
 fi
 lap "parallel_run.sh"
 
 # ------------------------------------------------------------------ step 3
 smk_config=(input="$input" pieces=10 velcorin2="$bin" options="${options[*]}" "${smk_flags[@]}")
-if command -v snakemake > /dev/null; then
+if need "Snakefile --cores 2" snakemake snakemake; then
   mkdir -p "$tmp/smk-local"
   if (cd "$tmp/smk-local" && snakemake -s "$repo/workflow/Snakefile" --cores 2 --config "${smk_config[@]}" prefix=proteome) > "$tmp/smk-local.log" 2>&1 &&
     problem=$(same "$tmp/smk-local/proteome"); then
@@ -149,8 +160,6 @@ if command -v snakemake > /dev/null; then
     tail -n 20 "$tmp/smk-local.log"
     fail "Snakefile --cores 2: ${problem:-snakemake failed}"
   fi
-else
-  skip "Snakefile: snakemake is not installed (Debian package snakemake)"
 fi
 lap "Snakefile --cores 2"
 
@@ -259,15 +268,11 @@ pieces_hold_records() {
   [ ! -e "$1/piece.$(($2 + 1)).fa" ] || { echo "more than $2 pieces"; return 1; }
 }
 
-missing=()
-for program in munged munge unmunge slurmctld slurmd sbatch squeue sinfo scancel; do
-  command -v "$program" > /dev/null || missing+=("$program")
-done
 slurm_up=0
 if [ "$(id -u)" != 0 ]; then
   skip "Slurm steps: starting munged, slurmctld and slurmd here needs root"
-elif [ ${#missing[@]} -gt 0 ]; then
-  skip "Slurm steps: not installed: ${missing[*]} (Debian packages slurm-wlm and munge)"
+elif ! need "Slurm steps" slurm "slurm-wlm and munge" munged munge unmunge slurmctld slurmd sbatch squeue sinfo scancel; then
+  :
 elif start_slurm > "$tmp/slurm-start.log" 2>&1; then
   slurm_up=1
   pass "single-node Slurm up ($(sinfo -h -o '%P %D node(s) %c CPUs %T'))"
@@ -298,7 +303,7 @@ if [ "$slurm_up" = 1 ]; then
   fi
   lap "Slurm: slurm_array.sh (100 tasks) + join_pieces.sh"
 
-  if command -v snakemake > /dev/null; then
+  if need "Snakefile --slurm" snakemake snakemake; then
     mkdir -p "$tmp/smk-slurm"
     # snakemake 7 checks Slurm jobs once in 33 s unless this is at most 1.
     if (cd "$tmp/smk-slurm" && timeout 600 snakemake -s "$repo/workflow/Snakefile" --slurm --jobs 10 \
@@ -309,8 +314,6 @@ if [ "$slurm_up" = 1 ]; then
       tail -n 30 "$tmp/smk-slurm.log"
       fail "Snakefile --slurm: ${problem:-snakemake failed}"
     fi
-  else
-    skip "Snakefile --slurm: snakemake is not installed (Debian package snakemake)"
   fi
   lap "Slurm: Snakefile --slurm (10 pieces)"
   stop_daemons
