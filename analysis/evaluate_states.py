@@ -161,16 +161,22 @@ class Config:
         regs = "adeg" if self.regs == ADEG else "".join(REGS[r] for r in self.regs)
         s = f"singles {regs}, alpha {self.alpha:g}"
         if self.pairs:
-            s += ", pairs " + " ".join(REGS[r] + "-" + REGS[q] for r, q in self.pairs) + f", beta {self.beta:g}"
+            names = "a-d d-a" if self.pairs == AD_PAIRS else "core" if self.pairs == CORE_PAIRS else \
+                " ".join(REGS[r] + "-" + REGS[q] for r, q in self.pairs)
+            s += f", pairs {names}, beta {self.beta:g}"
         return s
 
 
 AD_PAIRS = ((A, D), (D, A))   # a->d three apart, d->a four apart (the next heptad's a)
-PAIR_SLICES = AD_PAIRS        # the register pairs any configuration uses
+# the core pairs: a-d, d-a, a-a and d-d (seven apart), g-e (five apart, the
+# next heptad's e), e-e and g-g (seven apart)
+CORE_PAIRS = AD_PAIRS + ((A, A), (D, D), (G, E), (E, E), (G, G))
+PAIR_SLICES = CORE_PAIRS      # the register pairs any configuration uses
 ALL7 = tuple(range(7))
 CONFIGS = ([Config(ADEG, a) for a in (10, 30, 100, 300)] +
            [Config(ALL7, a) for a in (10, 30, 100, 300)] +
-           [Config(ADEG, a, AD_PAIRS, b) for a in (10, 30, 100, 300) for b in (30, 100, 300)])
+           [Config(ADEG, a, AD_PAIRS, b) for a in (10, 30, 100, 300) for b in (30, 100, 300)] +
+           [Config(ADEG, a, CORE_PAIRS, b) for a in (10, 30, 100, 300) for b in (30, 100, 300)])
 TAUS = (1.0, 0.5, 0.25, 0.125, 0.0625, 0.03125)
 
 
