@@ -82,6 +82,7 @@ struct Sequence {
     char code[NAMELEN] = {};        // identifier (first word of the header), NUL-terminated
     std::string warnings;           // what the reader had to say about this record, for stderr
     bool truncated = false;         // the record held more residues than the reader kept
+    int64_t full_length = 0;        // residues the record held, those past the length limit included
 };
 
 // sequence_from_letters: a record from residue letters as a FASTA reader

@@ -18,8 +18,9 @@ namespace velcorin2::cli {
 namespace {
 
 // timestamp: ctime() of now with "%s\n": the time line, then an empty line.
-void timestamp()
+void timestamp(const RunSettings &s)
 {
+    if (s.quiet) return;
     std::time_t now = std::time(nullptr);
     std::fprintf(stderr, "%s\n", std::ctime(&now));
 }
@@ -92,13 +93,24 @@ void commit_plot(RunFiles &f)
     }
 }
 
+// open_report_scratch: an unnamed scratch file for the report's profiles,
+// which follow its table; the system removes it however the run ends.
+FILE *open_report_scratch(const std::string &report)
+{
+    FILE *t = std::tmpfile();
+    if (!t)
+        raise_numberedf(ErrorCode::OPEN, ": %s: no scratch file for its profiles: %s\n", report.c_str(),
+                        std::strerror(errno));
+    return t;
+}
+
 // print_notes: the configuration reader's notes, on standard output unless
 // an output of the run goes there (they would end up inside the table or
 // the GFF3 file).
 void print_notes(RunSettings &s, bool parsed)
 {
     bool taken = false;
-    for (const FileName *f : {&s.table, &s.coil_log, &s.sequence_log, &s.gff3, &s.regions_tsv})
+    for (const FileName *f : {&s.table, &s.coil_log, &s.sequence_log, &s.gff3, &s.regions_tsv, &s.summary, &s.html})
         taken |= parsed && f->given && f->name == "-";
     std::fputs(s.notes.c_str(), taken ? stderr : stdout);
     s.notes.clear();
@@ -132,7 +144,7 @@ int run(int argc, char **argv, RunSettings &s)
     if (s.mode & MODE_VIEW) f.plot_regions = open_named(s.plot_regions, false, nullptr);
     f.calibration = open_named(s.calibration, false, nullptr);
     check_outputs(s);
-    timestamp();
+    timestamp(s);
     auto bg = std::make_unique<BackgroundCounts>();
     auto coil = std::make_unique<CoilCounts>();
     read_background_counts(f.background_counts, *bg);
@@ -153,23 +165,29 @@ int run(int argc, char **argv, RunSettings &s)
     f.table = open_named(s.table, true, nullptr);
     f.gff3 = open_named(s.gff3, true, nullptr);
     f.regions_tsv = open_named(s.regions_tsv, true, nullptr);
+    f.summary = open_named(s.summary, true, nullptr);
+    f.html = open_named(s.html, true, nullptr);
+    if (f.html) f.html_profiles = open_report_scratch(s.html.name);
     f.coil_log = open_named(s.coil_log, true, stderr);
     f.sequence_log = open_named(s.sequence_log, true, stderr);
     std::setbuf(f.coil_log, nullptr);
     std::setbuf(f.sequence_log, nullptr);
 
     process_input(s, f, *model, *coil);
-    timestamp();
+    timestamp(s);
 
     // Every stream is closed and checked: a damaged compressed input (its
     // zcat failed), a read error, or a write that failed (also one that a
     // network file system reports only at the close) is an error rather than
     // a run ended as done.
     if (f.plot) commit_plot(f);
-    FILE **const closing[] = {&f.background_counts, &f.coil_counts, &f.sequences,   &f.table,   &f.sequence_log,
-                              &f.plot_regions,      &f.gff3,        &f.regions_tsv, &f.coil_log};
-    close_streams(closing, 9, true);
-    std::fputs("Done.\n", stderr);
+    close_stream_quietly(f.html_profiles);  // copied into the report: only a scratch file
+    f.html_profiles = nullptr;
+    FILE **const closing[] = {&f.background_counts, &f.coil_counts,  &f.sequences, &f.table,
+                              &f.sequence_log,      &f.plot_regions, &f.gff3,      &f.regions_tsv,
+                              &f.summary,           &f.html,         &f.coil_log};
+    close_streams(closing, 11, true);
+    if (!s.quiet) std::fputs("Done.\n", stderr);
     return 0;
 }
 
@@ -177,9 +195,10 @@ int run(int argc, char **argv, RunSettings &s)
 
 RunFiles::~RunFiles()
 {
-    FILE **const all[] = {&background_counts, &coil_counts,  &sequences, &table,       &coil_log,
-                          &sequence_log,      &plot_regions, &gff3,      &regions_tsv, &calibration};
-    close_streams(all, 10, false);
+    FILE **const all[] = {&background_counts, &coil_counts, &sequences,   &table,   &coil_log, &sequence_log,
+                          &plot_regions,      &gff3,        &regions_tsv, &summary, &html,     &html_profiles,
+                          &calibration};
+    close_streams(all, 13, false);
     plot = nullptr;
     discard_scratch(plot_file);
 }
