@@ -257,6 +257,7 @@ struct Prediction {
     std::vector<double> score;           // best score per residue, NOT_SCORED where no window covers it
     std::vector<int8_t> offset;          // register offset of that score (0 where not scored)
     double sequence_score = NOT_SCORED;  // best residue score (over the known stretches when asked)
+    double best_score = NOT_SCORED;      // best residue score over the whole sequence
     std::vector<double> stock_score;     // best stock score per residue, when asked
 };
 

@@ -123,10 +123,12 @@ void write_html_row(const Sequence &seq, const RecordSummary &r, int record, boo
     if (linked) out += "</a>";
     out += "</td><td>";
     append_markup_text(out, seq.title);
-    appendf(out,
-            "</td><td class=\"n\">%lld</td><td class=\"n\">%d</td><td class=\"n\">%.4g</td><td "
-            "class=\"n\">%.4f</td></tr>\n",
-            (long long)r.full_length, r.regions, r.lowest_pscore, r.sequence_pscore);
+    appendf(out, "</td><td class=\"n\">%lld</td><td class=\"n\">%d</td><td class=\"n\">", (long long)r.full_length,
+            r.regions);
+    append_general(out, r.lowest_pscore, 4);  // as the region files give it
+    out += "</td><td class=\"n\">";
+    append_fixed(out, r.sequence_pscore, 4);  // as the per-sequence log gives it
+    out += "</td></tr>\n";
 }
 
 void write_html_table_end(std::string &out)

@@ -1,6 +1,7 @@
 // markup: escaping of input text for the SVG profile and the HTML report.
 #include "markup.h"
 
+#include <charconv>
 #include <cstdint>
 
 namespace velcorin2 {
@@ -33,11 +34,13 @@ size_t utf8_length(std::string_view s)
         if ((b(i) & 0xC0) != 0x80) return 0;
         cp = cp << 6 | (b(i) & 0x3F);
     }
-    // Overlong forms, surrogates, code points past U+10FFFF, C1 controls
-    // and the two non-characters XML forbids.
+    // Overlong forms, surrogates, code points past U+10FFFF, C1 controls,
+    // the two non-characters XML forbids, and the direction marks and
+    // overrides, which would turn the text after them around unseen.
     const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
     if (cp < least[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF || cp < 0xA0 || cp == 0xFFFE || cp == 0xFFFF)
         return 0;
+    if (cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069)) return 0;
     return n;
 }
 
@@ -76,6 +79,18 @@ void append_markup_text(std::string &out, std::string_view s, size_t max_chars)
     }
 }
 
+void append_fixed(std::string &out, double v, int precision)
+{
+    char b[400];  // room for the widest double in fixed notation
+    out.append(b, size_t(std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, precision).ptr - b));
+}
+
+void append_general(std::string &out, double v, int precision)
+{
+    char b[64];
+    out.append(b, size_t(std::to_chars(b, b + sizeof b, v, std::chars_format::general, precision).ptr - b));
+}
+
 void append_data_uri(std::string &out, std::string_view bytes)
 {
     static const char hex[] = "0123456789ABCDEF";
@@ -88,14 +103,21 @@ void append_data_uri(std::string &out, std::string_view bytes)
         for (unsigned char c : std::string_view("-._~/=:;,()!* ")) t.keep[c] = true;
         return t;
     }();
+    const size_t at = out.size();
+    out.resize(at + 3 * bytes.size());
+    char *w = out.data() + at;
     for (unsigned char c : bytes) {
-        if (kept.keep[c]) {
-            out += char(c);
+        if (c == '"') {
+            *w++ = '\'';  // one byte, not three: an attribute quote of the SVG, which escapes those in text
+        } else if (kept.keep[c]) {
+            *w++ = char(c);
         } else {
-            const char e[3] = {'%', hex[c >> 4], hex[c & 15]};
-            out.append(e, 3);
+            *w++ = '%';
+            *w++ = hex[c >> 4];
+            *w++ = hex[c & 15];
         }
     }
+    out.resize(size_t(w - out.data()));
 }
 
 }  // namespace velcorin2

@@ -1,7 +1,9 @@
 // summary: one line of facts per record, for the --summary table and the
 // rows of the HTML report, from the record, its prediction and its regions.
+#include <charconv>
 #include <cmath>
 
+#include "markup.h"
 #include "velcorin2/report.h"
 
 namespace velcorin2 {
@@ -17,8 +19,7 @@ RecordSummary summarize_record(const PscoreTables &t, const Sequence &seq, const
     r.scored_length = seq.length;
     r.regions = int32_t(regions.size());
     for (const Region &g : regions) r.region_residues += g.to - g.from + 1;
-    for (int32_t i = 0; i < p.length; i++)
-        if (p.score[size_t(i)] > r.best_score) r.best_score = p.score[size_t(i)];
+    r.best_score = p.best_score;
     r.lowest_pscore = residue_pscore(t, r.best_score);
     r.sequence_score = p.sequence_score;
     r.sequence_pscore = sequence_pscore(t, p.sequence_score);
@@ -32,29 +33,44 @@ void write_summary_header(std::string &out)
 }
 
 namespace {
+// append_count: a tab and a whole number.
+void append_count(std::string &out, int64_t v)
+{
+    char b[24];
+    out += '\t';
+    out.append(b, size_t(std::to_chars(b, b + sizeof b, v).ptr - b));
+}
+
 // score_field: "%.2f", or NA for a record without a finite score.
 void score_field(std::string &out, double v)
 {
+    out += '\t';
     if (std::isfinite(v))
-        appendf(out, "\t%.2f", v);
+        append_fixed(out, v, 2);
     else
-        out += "\tNA";
+        out += "NA";
 }
 }  // namespace
 
 void write_summary_row(const Sequence &seq, const RecordSummary &r, int record, std::string &out)
 {
     region_seqid(seq.code, record, out);
-    appendf(out, "\t%lld\t%d\t%s", (long long)r.full_length, r.scored_length, r.truncated ? "yes" : "no");
+    append_count(out, r.full_length);
+    append_count(out, r.scored_length);
+    out += r.truncated ? "\tyes" : "\tno";
     if (!r.scored) {
         out += "\t0\t0\tNA\tNA\tNA\tNA\n";
         return;
     }
-    appendf(out, "\t%d\t%lld", r.regions, (long long)r.region_residues);
+    append_count(out, r.regions);
+    append_count(out, r.region_residues);
     score_field(out, r.best_score);
-    appendf(out, "\t%.4g", r.lowest_pscore);
+    out += '\t';
+    append_general(out, r.lowest_pscore, 4);
     score_field(out, r.sequence_score);
-    appendf(out, "\t%.4f\n", r.sequence_pscore);
+    out += '\t';
+    append_fixed(out, r.sequence_pscore, 4);
+    out += '\n';
 }
 
 }  // namespace velcorin2

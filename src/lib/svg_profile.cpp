@@ -63,8 +63,51 @@ double height_of(const PscoreTables &t, double score)
     return -std::log10(std::max(residue_pscore(t, score), PSCORE_FLOOR));
 }
 
+// tenths: a coordinate in tenths of a pixel, rounded half away from zero.
+inline int64_t tenths(double v) { return int64_t(v * 10 + (v < 0 ? -0.5 : 0.5)); }
+
+// put: `lead`, then `between` (if any), then the coordinate `t` (in
+// tenths) as "%.1f" writes it, in one append: printf's floating-point
+// formatting would be the dearest part of a profile, and coordinates are many.
+void put(std::string &out, char lead, int64_t t, const char *between = nullptr)
+{
+    char b[128];
+    int n = 0;
+    b[n++] = lead;
+    if (between)
+        for (const char *c = between; *c && n < 96; c++) b[n++] = *c;
+    if (t < 0) {
+        b[n++] = '-';
+        t = -t;
+    }
+    char digits[24];
+    int d = 0;
+    int64_t whole = t / 10;
+    do digits[d++] = char('0' + whole % 10);
+    while ((whole /= 10) > 0);
+    while (d > 0) b[n++] = digits[--d];
+    b[n++] = '.';
+    b[n++] = char('0' + t % 10);
+    out.append(b, size_t(n));
+}
+
+// letter_after_x: the rest of a one-letter <text> after its x: y, fill
+// (when given) and the letter.
+void letter_after_x(std::string &out, double y, const char *fill, char letter)
+{
+    put(out, '"', tenths(y), " y=\"");
+    if (fill) {
+        out += "\" fill=\"";
+        out += fill;
+    }
+    out += "\">";
+    out += letter;
+    out += "</text>";
+}
+
 // curve: a path through the residue centres, broken where `value` has no
-// point; a lone point is drawn one residue wide.
+// point; a lone point is drawn one residue wide.  Level stretches (window
+// maxima make many) are one horizontal line each.
 template <class Value> void curve(std::string &out, const Frame &f, const Axis &a, Value value, const char *attrs)
 {
     out += "<path fill=\"none\" ";
@@ -76,11 +119,28 @@ template <class Value> void curve(std::string &out, const Frame &f, const Axis &
             i++;
             continue;
         }
+        int64_t y = tenths(a.y(v)), level_to = -1;
+        put(out, 'M', tenths(f.mid(i)));
+        put(out, ' ', y);
         int32_t j = i;
-        double w;
-        appendf(out, "M%.1f %.1f", f.mid(i), a.y(v));
-        while (j + 1 < f.n && value(j + 1, w)) appendf(out, "L%.1f %.1f", f.mid(++j), a.y(w));
-        if (j == i) appendf(out, "M%.1f %.1fH%.1f", f.edge(i), a.y(v), f.edge(i + 1));
+        for (double w; j + 1 < f.n && value(j + 1, w);) {
+            const int64_t x = tenths(f.mid(++j)), yj = tenths(a.y(w));
+            if (yj == y) {
+                level_to = x;
+                continue;
+            }
+            if (level_to >= 0) put(out, 'H', level_to);
+            level_to = -1;
+            put(out, 'L', x);
+            put(out, ' ', yj);
+            y = yj;
+        }
+        if (level_to >= 0) put(out, 'H', level_to);
+        if (j == i) {
+            put(out, 'M', tenths(f.edge(i)));
+            put(out, ' ', y);
+            put(out, 'H', tenths(f.edge(i + 1)));
+        }
         i = j + 1;
     }
     out += "\"/>\n";
@@ -160,13 +220,25 @@ void letters(std::string &out, const Frame &f, const Sequence &seq, const Predic
 {
     const double size = std::clamp(1.5 * f.pw / f.n, 6.0, 12.0);
     appendf(out, "<g font-family=\"monospace\" font-size=\"%.1f\" text-anchor=\"middle\">\n", size);
+    // Each row is a group moved to its height, so that a letter needs only its x.
+    auto letter = [&](int32_t i, char c) {
+        put(out, '<', tenths(f.mid(i)), "text x=\"");
+        out += "\">";
+        out += c;
+        out += "</text>";
+    };
+    appendf(out, "<g transform=\"translate(0 %.0f)\">", BOTTOM + 14);
     for (int32_t i = 0; i < seq.length; i++) {
-        char c = residue_letter(seq.residues[size_t(i)]);
-        appendf(out, "<text x=\"%.1f\" y=\"%.0f\">%c</text>", f.mid(i), BOTTOM + 14, c ? c : '?');
-        if (scored && finite_score(p.score[size_t(i)]))
-            appendf(out, "<text x=\"%.1f\" y=\"%.0f\" fill=\"%s\">%c</text>", f.mid(i), BOTTOM + 27,
-                    in[size_t(i)] ? "#7a4a12" : "#aaaaaa", register_letter(int8_t(register_of(p, i))));
-        out += '\n';
+        const char c = residue_letter(seq.residues[size_t(i)]);
+        letter(i, c ? c : '?');
+    }
+    out += "</g>\n";
+    for (const char region : {0, 1}) {
+        appendf(out, "<g transform=\"translate(0 %.0f)\" fill=\"%s\">", BOTTOM + 27, region ? "#7a4a12" : "#aaaaaa");
+        for (int32_t i = 0; scored && i < seq.length; i++)
+            if (in[size_t(i)] == region && finite_score(p.score[size_t(i)]))
+                letter(i, register_letter(int8_t(register_of(p, i))));
+        out += "</g>\n";
     }
     out += "</g>\n";
 }
@@ -186,11 +258,16 @@ void band(std::string &out, const Frame &f, const Prediction &p, const std::vect
                in[size_t(j)] == in[size_t(i)])
             j++;
         const double x0 = f.edge(i), w = f.edge(j) - x0;
-        appendf(out, "<rect x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"12\" fill=\"%s\"%s/>\n", x0, BOTTOM + 8, w,
-                OFFSET_COLOURS[p.offset[size_t(i)] % NREG], in[size_t(i)] ? "" : " fill-opacity=\"0.3\"");
-        if (w >= 10)
-            appendf(out, "<text x=\"%.1f\" y=\"%.0f\" font-size=\"9\" fill=\"#ffffff\">%c</text>\n", x0 + 2,
-                    BOTTOM + 17, register_letter(int8_t(register_of(p, i))));
+        put(out, '<', tenths(x0), "rect x=\"");
+        put(out, '"', tenths(w), " width=\"");
+        put(out, '"', tenths(BOTTOM + 8), " y=\"");
+        out += "\" height=\"12\" fill=\"";
+        out += OFFSET_COLOURS[p.offset[size_t(i)] % NREG];
+        out += in[size_t(i)] ? "\"/>\n" : "\" fill-opacity=\"0.3\"/>\n";
+        if (w >= 10) {
+            put(out, '<', tenths(x0 + 2), "text x=\"");
+            letter_after_x(out, BOTTOM + 17, "#ffffff\" font-size=\"9", register_letter(int8_t(register_of(p, i))));
+        }
         i = j;
     }
 }
@@ -203,9 +280,13 @@ void x_axis(std::string &out, const Frame &f, bool short_protein)
     for (int64_t k = int64_t(step); k <= f.n; k += int64_t(step))
         if (k > 1) ticks.push_back(k);
     for (int64_t k : ticks) {
-        const double x = f.mid(int32_t(k - 1));
-        appendf(out, "<path d=\"M%.1f %.0fV%.0f\" stroke=\"#000000\"/><text x=\"%.1f\" y=\"%.0f\">%lld</text>\n", x,
-                BOTTOM, BOTTOM + 4, x, BOTTOM + 44, (long long)k);
+        const int64_t x = tenths(f.mid(int32_t(k - 1)));
+        put(out, '<', x, "path d=\"M");
+        put(out, ' ', tenths(BOTTOM));
+        put(out, 'V', tenths(BOTTOM + 4));
+        put(out, '"', x, " stroke=\"#000000\"/><text x=\"");
+        put(out, '"', tenths(BOTTOM + 44), " y=\"");
+        appendf(out, "\">%lld</text>\n", (long long)k);
     }
     appendf(out, "<text x=\"%.1f\" y=\"%.0f\">residue position%s</text>\n</g>\n", LEFT + f.pw / 2, BOTTOM + 62,
             short_protein ? " (residue and register letters under the axis)" : " (band: register segments)");
@@ -218,9 +299,20 @@ void y_axis(std::string &out, const Axis &a, double x, bool right, const char *t
     const int steps = int(std::lround((a.hi - a.lo) / a.step));
     for (int k = 0; k <= steps; k++) {
         const double v = a.lo + k * a.step, y = a.y(v);
-        if (grid) appendf(out, "<path d=\"M%.1f %.1fH%.1f\" stroke=\"#e4e4e4\"/>\n", LEFT, y, LEFT + pw);
-        appendf(out, "<path d=\"M%.1f %.1fH%.1f\" stroke=\"#000000\"/><text x=\"%.1f\" y=\"%.1f\">%g</text>\n", x, y,
-                right ? x + 4 : x - 4, right ? x + 7 : x - 7, y + 4, std::fabs(v) < 1e-12 ? 0.0 : v);
+        if (grid) {
+            put(out, '<', tenths(LEFT), "path d=\"M");
+            put(out, ' ', tenths(y));
+            put(out, 'H', tenths(LEFT + pw));
+            out += "\" stroke=\"#e4e4e4\"/>\n";
+        }
+        put(out, '<', tenths(x), "path d=\"M");
+        put(out, ' ', tenths(y));
+        put(out, 'H', tenths(right ? x + 4 : x - 4));
+        put(out, '"', tenths(right ? x + 7 : x - 7), " stroke=\"#000000\"/><text x=\"");
+        put(out, '"', tenths(y + 4), " y=\"");
+        out += "\">";
+        append_general(out, std::fabs(v) < 1e-12 ? 0.0 : v, 6);
+        out += "</text>\n";
     }
     const double tx = right ? x + 52 : x - 44, ty = TOP + PLOT_HEIGHT / 2;
     appendf(out,
@@ -248,9 +340,14 @@ void write_svg_profile(const Model &m, const Sequence &seq, const Prediction &p,
     const bool has_threshold = opt.pscore > 0 && opt.pscore <= 1;
     double top = MIN_Y_RANGE;
     if (has_threshold) top = std::max(top, -std::log10(opt.pscore) + 0.5);
-    if (scored)
-        for (int32_t i = 0; i < seq.length; i++)
-            if (finite_score(p.score[size_t(i)])) top = std::max(top, height_of(t, p.score[size_t(i)]));
+    std::vector<double> height(scored ? size_t(seq.length) : 0, NOT_SCORED);  // NOT_SCORED: a gap
+    double last_score = NOT_SCORED, last_height = 0;  // window maxima repeat: a repeated score is looked up once
+    for (size_t i = 0; i < height.size(); i++) {
+        const double s = p.score[i];
+        if (!finite_score(s)) continue;
+        if (s != last_score) last_score = s, last_height = height_of(t, s);
+        top = std::max(top, height[i] = last_height);
+    }
     Axis ya{0, 0, top <= 6 ? 1.0 : nice_step(top / 6)};
     ya.hi = std::ceil(top / ya.step - 1e-9) * ya.step;
 
@@ -286,13 +383,7 @@ void write_svg_profile(const Model &m, const Sequence &seq, const Prediction &p,
     }
     if (scored) {
         curve(
-            out, f, ya,
-            [&](int32_t i, double &v) {
-                const double s = p.score[size_t(i)];
-                if (!finite_score(s)) return false;
-                v = height_of(t, s);
-                return true;
-            },
+            out, f, ya, [&](int32_t i, double &v) { return finite_score(v = height[size_t(i)]); },
             ("stroke=\"" + std::string(PAIR_COLOUR) + "\" stroke-width=\"2\" stroke-linejoin=\"round\"").c_str());
     } else {
         appendf(out,
