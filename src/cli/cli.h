@@ -55,8 +55,7 @@ struct RunFiles {
          *coil_log = nullptr, *sequence_log = nullptr, *plot_regions = nullptr, *plot = nullptr;
     FILE *gff3 = nullptr, *regions_tsv = nullptr, *calibration = nullptr;
     FILE *summary = nullptr, *html = nullptr;
-    FILE *html_profiles = nullptr;  // the report's profiles, kept aside until its table is complete
-    ScratchFile plot_file;          // the plot is written beside its name (plot is its stream), then renamed
+    ScratchFile plot_file;  // the plot is written beside its name (plot is its stream), then renamed
     RunFiles() = default;
     RunFiles(const RunFiles &) = delete;
     RunFiles &operator=(const RunFiles &) = delete;

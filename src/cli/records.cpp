@@ -2,7 +2,10 @@
 // over the whole input.
 #include "records.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -16,7 +19,7 @@ Sinks make_sinks(const RunFiles &f)
 {
     Sinks k;
     FILE *const by_out[NOUT] = {stderr, f.plot,        f.coil_log, f.sequence_log, f.table,
-                                f.gff3, f.regions_tsv, f.summary,  f.html,         f.html_profiles};
+                                f.gff3, f.regions_tsv, f.summary,  f.html};
     for (int o = 0; o < NOUT; o++) {
         int i = 0;
         while (i < k.count && k.file[i] != by_out[o]) i++;
@@ -152,7 +155,7 @@ namespace {
 void report_rows(const Run &run, Job &j)
 {
     ReportCounts &c = run.state.counts;
-    std::string &rows = j.text[run.sinks.of[OUT_HTML]], &profiles = j.text[run.sinks.of[OUT_PROFILES]];
+    std::string &rows = j.text[run.sinks.of[OUT_HTML]];
     for (size_t i = 0; i < j.used; i++) {
         Item &it = j.items[i];
         const RecordSummary &r = it.summary;
@@ -166,7 +169,7 @@ void report_rows(const Run &run, Job &j)
             const bool shown = c.profiles < c.cap;
             write_html_row(it.rec, r, it.number, shown, rows);
             if (shown) {
-                profiles += it.profile;
+                add_profile(run.state.profiles, it.profile, run.s.html.name);
                 c.profiles++;
             } else {
                 c.left_out++;
@@ -226,21 +229,45 @@ template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flus
 
 }  // namespace
 
-namespace {
-
-// copy_profiles: the profiles kept aside, appended to the report.
-void copy_profiles(FILE *from, FILE *to, const std::string &report)
+ReportProfiles::~ReportProfiles()
 {
-    char buf[1 << 16];
-    size_t n;
-    std::fflush(from);
-    if (std::ferror(from) || std::fseek(from, 0, SEEK_SET) != 0)
-        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of profiles)", errno);
-    while ((n = std::fread(buf, 1, sizeof buf, from)) > 0) std::fwrite(buf, 1, n, to);
-    if (std::ferror(from)) raise_numbered(ErrorCode::WRITE, report + " (its scratch file of profiles)", errno);
+    if (spill) std::fclose(spill);
 }
 
-}  // namespace
+void add_profile(ReportProfiles &p, const std::string &profile, const std::string &report)
+{
+    if (!p.spill && p.kept.size() + profile.size() <= PROFILES_IN_MEMORY) {
+        // All the room at once: pages are only taken as they are written,
+        // and the profiles are never copied to a larger block.
+        if (p.kept.capacity() < PROFILES_IN_MEMORY) p.kept.reserve(PROFILES_IN_MEMORY);
+        p.kept += profile;
+        return;
+    }
+    if (!p.spill) {
+        const char *dir = std::getenv("TMPDIR");
+        std::string name = std::string(dir && *dir ? dir : "/tmp") + "/velcorin2-report-XXXXXX";
+        const int fd = mkstemp(name.data());
+        if (fd < 0 || unlink(name.c_str()) != 0 || !(p.spill = fdopen(fd, "w+b"))) {
+            const int e = errno;
+            if (fd >= 0 && !p.spill) close(fd);
+            raise_numbered(ErrorCode::OPEN, report + ": no scratch file for its profiles (" + name + ")", e);
+        }
+    }
+    if (std::fwrite(profile.data(), 1, profile.size(), p.spill) != profile.size())
+        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of profiles)", errno);
+}
+
+void write_profiles(ReportProfiles &p, FILE *to, const std::string &report)
+{
+    std::fwrite(p.kept.data(), 1, p.kept.size(), to);
+    if (!p.spill) return;
+    char buf[1 << 16];
+    size_t n;
+    if (std::fflush(p.spill) != 0 || std::fseek(p.spill, 0, SEEK_SET) != 0)
+        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of profiles)", errno);
+    while ((n = std::fread(buf, 1, sizeof buf, p.spill)) > 0) std::fwrite(buf, 1, n, to);
+    if (std::ferror(p.spill)) raise_numbered(ErrorCode::READ, report + " (its scratch file of profiles)", errno);
+}
 
 void process_input(const RunSettings &s, const RunFiles &files, const Model &m, const CoilCounts &coil)
 {
@@ -301,7 +328,7 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
         std::string text;
         write_html_table_end(text);
         std::fwrite(text.data(), 1, text.size(), files.html);
-        copy_profiles(files.html_profiles, files.html, s.html.name);
+        write_profiles(state.profiles, files.html, s.html.name);
         text.clear();
         write_html_tail(state.counts, text);
         std::fwrite(text.data(), 1, text.size(), files.html);

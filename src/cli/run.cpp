@@ -93,17 +93,6 @@ void commit_plot(RunFiles &f)
     }
 }
 
-// open_report_scratch: an unnamed scratch file for the report's profiles,
-// which follow its table; the system removes it however the run ends.
-FILE *open_report_scratch(const std::string &report)
-{
-    FILE *t = std::tmpfile();
-    if (!t)
-        raise_numberedf(ErrorCode::OPEN, ": %s: no scratch file for its profiles: %s\n", report.c_str(),
-                        std::strerror(errno));
-    return t;
-}
-
 // print_notes: the configuration reader's notes, on standard output unless
 // an output of the run goes there (they would end up inside the table or
 // the GFF3 file).
@@ -167,7 +156,6 @@ int run(int argc, char **argv, RunSettings &s)
     f.regions_tsv = open_named(s.regions_tsv, true, nullptr);
     f.summary = open_named(s.summary, true, nullptr);
     f.html = open_named(s.html, true, nullptr);
-    if (f.html) f.html_profiles = open_report_scratch(s.html.name);
     f.coil_log = open_named(s.coil_log, true, stderr);
     f.sequence_log = open_named(s.sequence_log, true, stderr);
     std::setbuf(f.coil_log, nullptr);
@@ -181,8 +169,6 @@ int run(int argc, char **argv, RunSettings &s)
     // network file system reports only at the close) is an error rather than
     // a run ended as done.
     if (f.plot) commit_plot(f);
-    close_stream_quietly(f.html_profiles);  // copied into the report: only a scratch file
-    f.html_profiles = nullptr;
     FILE **const closing[] = {&f.background_counts, &f.coil_counts,  &f.sequences, &f.table,
                               &f.sequence_log,      &f.plot_regions, &f.gff3,      &f.regions_tsv,
                               &f.summary,           &f.html,         &f.coil_log};
@@ -196,9 +182,8 @@ int run(int argc, char **argv, RunSettings &s)
 RunFiles::~RunFiles()
 {
     FILE **const all[] = {&background_counts, &coil_counts, &sequences,   &table,   &coil_log, &sequence_log,
-                          &plot_regions,      &gff3,        &regions_tsv, &summary, &html,     &html_profiles,
-                          &calibration};
-    close_streams(all, 13, false);
+                          &plot_regions,      &gff3,        &regions_tsv, &summary, &html,     &calibration};
+    close_streams(all, 12, false);
     plot = nullptr;
     discard_scratch(plot_file);
 }

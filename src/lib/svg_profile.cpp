@@ -107,7 +107,9 @@ void letter_after_x(std::string &out, double y, const char *fill, char letter)
 
 // curve: a path through the residue centres, broken where `value` has no
 // point; a lone point is drawn one residue wide.  Level stretches (window
-// maxima make many) are one horizontal line each.
+// maxima make many) are one horizontal line each.  Steps are relative
+// ("l dx dy", "h dx"): the differences of the rounded positions, so the
+// points are exactly where absolute ones would be, in fewer bytes.
 template <class Value> void curve(std::string &out, const Frame &f, const Axis &a, Value value, const char *attrs)
 {
     out += "<path fill=\"none\" ";
@@ -119,23 +121,24 @@ template <class Value> void curve(std::string &out, const Frame &f, const Axis &
             i++;
             continue;
         }
-        int64_t y = tenths(a.y(v)), level_to = -1;
-        put(out, 'M', tenths(f.mid(i)));
+        int64_t x = tenths(f.mid(i)), y = tenths(a.y(v)), level_to = -1;
+        put(out, 'M', x);
         put(out, ' ', y);
         int32_t j = i;
         for (double w; j + 1 < f.n && value(j + 1, w);) {
-            const int64_t x = tenths(f.mid(++j)), yj = tenths(a.y(w));
+            const int64_t xj = tenths(f.mid(++j)), yj = tenths(a.y(w));
             if (yj == y) {
-                level_to = x;
+                level_to = xj;
                 continue;
             }
-            if (level_to >= 0) put(out, 'H', level_to);
+            if (level_to >= 0) put(out, 'h', level_to - x), x = level_to;
             level_to = -1;
-            put(out, 'L', x);
-            put(out, ' ', yj);
+            put(out, 'l', xj - x);
+            put(out, ' ', yj - y);
+            x = xj;
             y = yj;
         }
-        if (level_to >= 0) put(out, 'H', level_to);
+        if (level_to >= 0) put(out, 'h', level_to - x);
         if (j == i) {
             put(out, 'M', tenths(f.edge(i)));
             put(out, ' ', y);
