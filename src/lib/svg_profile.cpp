@@ -277,7 +277,7 @@ void band(std::string &out, const Frame &f, const Prediction &p, const std::vect
 
 void x_axis(std::string &out, const Frame &f, bool short_protein)
 {
-    const double step = nice_step(f.n / 10.0);
+    const double step = std::max(1.0, nice_step(f.n / 10.0));  // whole residues, also for the shortest records
     out += "<g font-size=\"11\" text-anchor=\"middle\">\n";
     std::vector<int64_t> ticks = {1};
     for (int64_t k = int64_t(step); k <= f.n; k += int64_t(step))
