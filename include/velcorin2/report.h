@@ -174,22 +174,21 @@ void write_svg_profile(const Model &m, const Sequence &seq, const Prediction &p,
 // ---- The HTML report --------------------------------------------------------------------------------
 // One self-contained page (no external script, style, font or picture) of a
 // run, written as the records go by so that a proteome is never held in
-// memory: write_html_head, then per record with a region write_html_row;
-// write_html_table_end; the profiles (write_html_profile, kept aside while
-// the rows are written, e.g. in a scratch file); write_html_tail.  The
-// counts, known only at the end, come last in the page and are shown at the
-// top by the style sheet.
+// memory: write_html_head; per record within the cap write_html_profile;
+// write_html_profiles_end; per record with a region write_html_row (rows
+// are small: a caller keeps them aside until the profiles are written);
+// write_html_tail.  The page's style sheet shows the counts, then the run,
+// the table and the profiles, whatever their order in the file.
 struct ReportCounts {
     int64_t records = 0, scored = 0, with_region = 0, regions = 0, residues = 0, region_residues = 0;
     int64_t profiles = 0, left_out = 0;  // profiles shown and left out by the cap
     int64_t cap = 500;                   // --html-max
 };
 
-// write_html_head: the page up to the body of the records table: the run's
-// time (`started`, one line, e.g. ctime() without its newline), the
-// sequences, count files, distance classes, proline rule, shortest segment,
-// length limit, calibration and thresholds of `s` under model `m`, and the
-// head of the table (id "records").
+// write_html_head: the page up to the profiles: the run's time (`started`,
+// one line, e.g. ctime() without its newline), the sequences, count files,
+// distance classes, proline rule, shortest segment, length limit,
+// calibration and thresholds of `s` under model `m`.
 void write_html_head(const RunSettings &s, const Model &m, const std::string &started, std::string &out);
 
 // write_html_row: the table row of a record with a region: code (a link to
@@ -197,17 +196,17 @@ void write_html_head(const RunSettings &s, const Model &m, const std::string &st
 // p-score, sequence P-score.
 void write_html_row(const Sequence &seq, const RecordSummary &r, int record, bool linked, std::string &out);
 
-// write_html_table_end: the end of the table and the head of the profiles.
-void write_html_table_end(std::string &out);
+// write_html_profiles_end: after the profiles: how many were left out (and
+// that --summary lists every record), then the head of the table (id "records").
+void write_html_profiles_end(const ReportCounts &c, std::string &out);
 
 // write_html_profile: the profile of a record (write_svg_profile as an
 // image, id "p<record>") with a link that saves it as an SVG file.
 void write_html_profile(const Model &m, const Sequence &seq, const Prediction &p, int record, const SvgOptions &opt,
                         std::string &out);
 
-// write_html_tail: after the profiles: how many were left out (and that
-// --summary lists every record), the counts, the sorting and filtering
-// script, the end of the page.
+// write_html_tail: after the rows: the end of the table, the counts, the
+// sorting and filtering script, the end of the page.
 void write_html_tail(const ReportCounts &c, std::string &out);
 
 }  // namespace velcorin2

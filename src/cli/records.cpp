@@ -155,7 +155,8 @@ namespace {
 void report_rows(const Run &run, Job &j)
 {
     ReportCounts &c = run.state.counts;
-    std::string &rows = j.text[run.sinks.of[OUT_HTML]];
+    std::string &profiles = j.text[run.sinks.of[OUT_HTML]];
+    std::string rows;
     for (size_t i = 0; i < j.used; i++) {
         Item &it = j.items[i];
         const RecordSummary &r = it.summary;
@@ -169,7 +170,7 @@ void report_rows(const Run &run, Job &j)
             const bool shown = c.profiles < c.cap;
             write_html_row(it.rec, r, it.number, shown, rows);
             if (shown) {
-                add_profile(run.state.profiles, it.profile, run.s.html.name);
+                profiles += it.profile;
                 c.profiles++;
             } else {
                 c.left_out++;
@@ -177,6 +178,7 @@ void report_rows(const Run &run, Job &j)
         }
         it.profile.clear();
     }
+    add_rows(run.state.rows, rows, run.s.html.name);
     run.state.with_region.store(c.with_region, std::memory_order_relaxed);
 }
 
@@ -229,18 +231,15 @@ template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flus
 
 }  // namespace
 
-ReportProfiles::~ReportProfiles()
+ReportRows::~ReportRows()
 {
     if (spill) std::fclose(spill);
 }
 
-void add_profile(ReportProfiles &p, const std::string &profile, const std::string &report)
+void add_rows(ReportRows &p, const std::string &rows, const std::string &report)
 {
-    if (!p.spill && p.kept.size() + profile.size() <= PROFILES_IN_MEMORY) {
-        // All the room at once: pages are only taken as they are written,
-        // and the profiles are never copied to a larger block.
-        if (p.kept.capacity() < PROFILES_IN_MEMORY) p.kept.reserve(PROFILES_IN_MEMORY);
-        p.kept += profile;
+    if (!p.spill && p.kept.size() + rows.size() <= ROWS_IN_MEMORY) {
+        p.kept += rows;
         return;
     }
     if (!p.spill) {
@@ -250,23 +249,23 @@ void add_profile(ReportProfiles &p, const std::string &profile, const std::strin
         if (fd < 0 || unlink(name.c_str()) != 0 || !(p.spill = fdopen(fd, "w+b"))) {
             const int e = errno;
             if (fd >= 0 && !p.spill) close(fd);
-            raise_numbered(ErrorCode::OPEN, report + ": no scratch file for its profiles (" + name + ")", e);
+            raise_numbered(ErrorCode::OPEN, report + ": no scratch file for its table rows (" + name + ")", e);
         }
     }
-    if (std::fwrite(profile.data(), 1, profile.size(), p.spill) != profile.size())
-        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of profiles)", errno);
+    if (std::fwrite(rows.data(), 1, rows.size(), p.spill) != rows.size())
+        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of table rows)", errno);
 }
 
-void write_profiles(ReportProfiles &p, FILE *to, const std::string &report)
+void write_rows(ReportRows &p, FILE *to, const std::string &report)
 {
     std::fwrite(p.kept.data(), 1, p.kept.size(), to);
     if (!p.spill) return;
     char buf[1 << 16];
     size_t n;
     if (std::fflush(p.spill) != 0 || std::fseek(p.spill, 0, SEEK_SET) != 0)
-        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of profiles)", errno);
+        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of table rows)", errno);
     while ((n = std::fread(buf, 1, sizeof buf, p.spill)) > 0) std::fwrite(buf, 1, n, to);
-    if (std::ferror(p.spill)) raise_numbered(ErrorCode::READ, report + " (its scratch file of profiles)", errno);
+    if (std::ferror(p.spill)) raise_numbered(ErrorCode::READ, report + " (its scratch file of table rows)", errno);
 }
 
 void process_input(const RunSettings &s, const RunFiles &files, const Model &m, const CoilCounts &coil)
@@ -326,9 +325,9 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
     progress_clear(state.progress);
     if (files.html) {
         std::string text;
-        write_html_table_end(text);
+        write_html_profiles_end(state.counts, text);
         std::fwrite(text.data(), 1, text.size(), files.html);
-        write_profiles(state.profiles, files.html, s.html.name);
+        write_rows(state.rows, files.html, s.html.name);
         text.clear();
         write_html_tail(state.counts, text);
         std::fwrite(text.data(), 1, text.size(), files.html);

@@ -32,7 +32,8 @@ namespace velcorin2::cli {
 // The outputs of a record, in the order they are written for it.  The
 // report's rows are rendered when the batch is written, in input order
 // (write_out), since only then is it known which records come within the
-// cap of profiles; the profiles wait in ReportProfiles.
+// cap of profiles; the profiles go out with the batch, the rows wait in
+// ReportRows until every profile is written.
 enum Out { OUT_ERR, OUT_PLOT, OUT_COIL, OUT_SEQLOG, OUT_TABLE, OUT_GFF3, OUT_REGIONS, OUT_SUMMARY, OUT_HTML, NOUT };
 
 // The distinct streams behind the outputs: both logs may be standard error,
@@ -78,30 +79,30 @@ struct Job {
 inline constexpr int64_t BATCH_RESIDUES = 8192;
 inline constexpr size_t BATCH_RECORDS = 256;
 
-// The report's profiles, which follow its table: kept in memory up to
-// PROFILES_IN_MEMORY bytes, the rest in an unnamed scratch file (in
-// $TMPDIR, else /tmp) made when needed, so that a report of many long
-// proteins costs disk, not memory.
-inline constexpr size_t PROFILES_IN_MEMORY = size_t(16) << 20;
-struct ReportProfiles {
+// The report's table rows, which follow its profiles: kept in memory up to
+// ROWS_IN_MEMORY bytes, the rest in an unnamed scratch file (in $TMPDIR,
+// else /tmp) made when needed, so that the report of a proteome with
+// regions in every record costs disk, not memory.
+inline constexpr size_t ROWS_IN_MEMORY = size_t(4) << 20;
+struct ReportRows {
     std::string kept;
     FILE *spill = nullptr;
-    ReportProfiles() = default;
-    ReportProfiles(const ReportProfiles &) = delete;
-    ReportProfiles &operator=(const ReportProfiles &) = delete;
-    ~ReportProfiles();
+    ReportRows() = default;
+    ReportRows(const ReportRows &) = delete;
+    ReportRows &operator=(const ReportRows &) = delete;
+    ~ReportRows();
 };
-// add_profile: one more profile, after those added before; `report` names
-// the report in a failure (ErrorCode::OPEN or WRITE).
-void add_profile(ReportProfiles &p, const std::string &profile, const std::string &report);
-// write_profiles: every profile, in order, onto `to`.
-void write_profiles(ReportProfiles &p, FILE *to, const std::string &report);
+// add_rows: more rows, after those added before; `report` names the report
+// in a failure (ErrorCode::OPEN or WRITE).
+void add_rows(ReportRows &r, const std::string &rows, const std::string &report);
+// write_rows: every row, in order, onto `to`.
+void write_rows(ReportRows &r, FILE *to, const std::string &report);
 
 // What the writing of the batches keeps from one batch to the next (only
 // ever touched by the one thread writing, but for the count the workers read).
 struct RunState {
     ReportCounts counts;
-    ReportProfiles profiles;
+    ReportRows rows;
     std::atomic<int64_t> with_region{0};  // records with a region written: past the cap, no profile is rendered
     Progress progress;
     bool progress_marks = true;  // a "." per ten scored records on standard error, as before the progress line

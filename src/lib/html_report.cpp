@@ -3,7 +3,10 @@
 // and their profiles as pictures.
 //
 // The page is written in pieces as the run goes, so it never needs the
-// whole input in memory.  Only elements of plain HTML are used and every
+// whole input in memory: the profiles, the bulk of it, go out as the
+// records are written; the table's rows (small, one per record with a
+// region) and then the counts follow them, and the style sheet shows the
+// counts, then the table, then the profiles.  Only elements of plain HTML are used and every
 // profile is an <img> of an SVG data: URI: a picture shown as an image
 // runs no script, and the page reads as valid HTML to strict parsers too.
 #include <cstdio>
@@ -17,7 +20,7 @@ namespace velcorin2 {
 namespace {
 
 const char STYLE[] = "body{font-family:sans-serif;margin:1.5em;color:#222;display:flex;flex-direction:column}\n"
-                     "#head{order:-3}#counts{order:-2}\n"
+                     "#head{order:-4}#counts{order:-3}#run{order:-2}#list{order:-1}\n"
                      "h1{font-size:1.5em;margin:0}h2{font-size:1.2em;margin:1.2em 0 .4em}\n"
                      "table{border-collapse:collapse}td,th{padding:2px 10px;text-align:left;vertical-align:top}\n"
                      ".facts th{font-weight:normal;color:#555}\n"
@@ -104,12 +107,7 @@ void write_html_head(const RunSettings &s, const Model &m, const std::string &st
     fact(out, "Regions", regions);
     fact(out, "Program",
          std::string("velcorin2 ") + version() + ((s.mode & MODE_VIEW) ? ", with stock scoring (-g)" : ""));
-    out += "</table>\n</div>\n<div id=\"list\">\n<h2>Records with a coiled-coil region</h2>\n"
-           "<p class=\"note\"><input type=\"search\" id=\"filter\" placeholder=\"filter by code or title\" "
-           "aria-label=\"filter the records\"> Click a column heading to sort; a code leads to its profile.</p>\n"
-           "<table id=\"records\">\n<thead><tr><th>Code</th><th>Title</th><th class=\"n\">Length</th>"
-           "<th class=\"n\">Regions</th><th class=\"n\">Lowest p-score</th><th class=\"n\">Sequence P-score</th>"
-           "</tr></thead>\n<tbody>\n";
+    out += "</table>\n</div>\n<div id=\"profiles\">\n<h2>Profiles</h2>\n";
 }
 
 void write_html_row(const Sequence &seq, const RecordSummary &r, int record, bool linked, std::string &out)
@@ -131,9 +129,21 @@ void write_html_row(const Sequence &seq, const RecordSummary &r, int record, boo
     out += "</td></tr>\n";
 }
 
-void write_html_table_end(std::string &out)
+void write_html_profiles_end(const ReportCounts &c, std::string &out)
 {
-    out += "</tbody>\n</table>\n</div>\n<div id=\"profiles\">\n<h2>Profiles</h2>\n";
+    if (c.with_region == 0) out += "<p class=\"note\">No record has a region.</p>\n";
+    if (c.left_out > 0)
+        appendf(out,
+                "<p class=\"note\">Profiles of the first %lld records with a region are shown; %lld more were left "
+                "out (--html-max %lld).  The table lists every record with a region, the --summary table "
+                "every record.</p>\n",
+                (long long)c.profiles, (long long)c.left_out, (long long)c.cap);
+    out += "</div>\n<div id=\"list\">\n<h2>Records with a coiled-coil region</h2>\n"
+           "<p class=\"note\"><input type=\"search\" id=\"filter\" placeholder=\"filter by code or title\" "
+           "aria-label=\"filter the records\"> Click a column heading to sort; a code leads to its profile.</p>\n"
+           "<table id=\"records\">\n<thead><tr><th>Code</th><th>Title</th><th class=\"n\">Length</th>"
+           "<th class=\"n\">Regions</th><th class=\"n\">Lowest p-score</th><th class=\"n\">Sequence P-score</th>"
+           "</tr></thead>\n<tbody>\n";
 }
 
 void write_html_profile(const Model &m, const Sequence &seq, const Prediction &p, int record, const SvgOptions &opt,
@@ -154,14 +164,7 @@ void write_html_profile(const Model &m, const Sequence &seq, const Prediction &p
 
 void write_html_tail(const ReportCounts &c, std::string &out)
 {
-    if (c.with_region == 0) out += "<p class=\"note\">No record has a region.</p>\n";
-    if (c.left_out > 0)
-        appendf(out,
-                "<p class=\"note\">Profiles of the first %lld records with a region are shown; %lld more were left "
-                "out (--html-max %lld).  The table above lists every record with a region, the --summary table "
-                "every record.</p>\n",
-                (long long)c.profiles, (long long)c.left_out, (long long)c.cap);
-    out += "</div>\n<div id=\"counts\">\n<h2>Counts</h2>\n<table class=\"facts\">\n";
+    out += "</tbody>\n</table>\n</div>\n<div id=\"counts\">\n<h2>Counts</h2>\n<table class=\"facts\">\n";
     appendf(out, "<tr><th>Records</th><td>%lld</td></tr>\n", (long long)c.records);
     appendf(out, "<tr><th>Scored</th><td>%lld (%lld residues)</td></tr>\n", (long long)c.scored, (long long)c.residues);
     appendf(out, "<tr><th>With a region</th><td>%lld (%lld regions)</td></tr>\n", (long long)c.with_region,
