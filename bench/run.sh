@@ -2,7 +2,7 @@
 # Throughput and peak memory of velcorin2 on a synthetic proteome, side by
 # side with ncoils (Debian package ncoils) on the same input: the whole
 # program with the table written to a file, on 1 and 2 threads; a
-# regions-only run; peak memory at a tenth of the input and at all of it;
+# regions-only run, and what --summary and --html add to it; peak memory at a tenth of the input and at all of it;
 # then the split between reading, scoring and formatting.
 #   bash bench/run.sh [residues]      (default 10,000,000)
 # Each velcorin2 figure is the best of 3 runs (the least disturbed by other
@@ -43,10 +43,15 @@ read -r _ w1 c1 m1 < <(best t1 3 "${V[@]}" "${M[@]}" "$work/big.fa" "$work/out.t
 read -r _ w2 c2 m2 < <(best t2 3 "${V[@]}" --threads 2 "${M[@]}" "$work/big.fa" "$work/out.txt" "${logs[@]}")
 read -r _ _ _ ms < <(best small 3 "${V[@]}" "${M[@]}" "$work/small.fa" "$work/out.txt" "${logs[@]}")
 read -r _ wr cr _ < <(best regions 3 "${V[@]}" --no-table --regions "$work/out.tsv" "${M[@]}" "$work/big.fa")
+read -r _ wh ch _ < <(best report 3 "${V[@]}" --no-table --regions "$work/out.tsv" --summary "$work/out.sum" \
+  --html "$work/out.html" "${M[@]}" "$work/big.fa")
 awk -v r="$res" -v w1="$w1" -v c1="$c1" -v w2="$w2" -v c2="$c2" -v wr="$wr" -v cr="$cr" 'BEGIN {
   printf "1 thread, table to a file:  %.2f s wall, %.2f s cpu: %.1f M residues/s\n", w1, c1, r / w1 / 1e6
   printf "2 threads, table to a file: %.2f s wall, %.2f s cpu: %.1f M residues/s, %.2fx 1 thread\n", w2, c2, r / w2 / 1e6, w1 / w2
   printf "regions only (--no-table --regions, 1 thread): %.2f s wall, %.2f s cpu: %.1f M residues/s\n", wr, cr, r / wr / 1e6 }'
+awk -v wr="$wr" -v cr="$cr" -v wh="$wh" -v ch="$ch" 'BEGIN {
+  printf "the same with --summary and --html (500 profiles): %.2f s wall, %.2f s cpu: %+.0f%% wall, %+.0f%% cpu\n",
+    wh, ch, 100 * (wh / wr - 1), 100 * (ch / cr - 1) }'
 echo "peak memory, 1 thread: $ms kB at $((n / 10)) residues, $m1 kB at $n residues; 2 threads: $m2 kB"
 if command -v ncoils >/dev/null; then
   read -r _ wn cn _ < <(best ncoils 1 sh -c "ncoils <'$work/big.fa' >'$work/out.ncoils'")

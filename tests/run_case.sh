@@ -7,7 +7,8 @@
 # configuration file VELCORIN_CONFIG names) or `.velcorin2` (found through
 # HOME instead; $MODEL and $DATA are replaced in both), `stdin`, and
 # <file>.expected for every file to compare: the outputs it names, and
-# stdout, stderr (time stamps masked as <time>) and status.  In stdout and
+# stdout, stderr (time stamps masked as <time>) and status; in HTML reports
+# the time line is masked the same way.  In stdout and
 # stderr the test model's and tests/data's folders read $MODEL and $DATA.
 # With a thread count, --threads N goes first on the command line and every
 # expectation must hold all the same.  UPDATE=1 writes the expected files.
@@ -40,6 +41,11 @@ echo $? >status
 sed -E -e 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}$/<time>/' \
   -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stderr.raw >stderr
 sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stdout.raw >stdout
+# A report names the folders too, and the time of its run on one line.
+for f in *.html; do
+  [ -f "$f" ] && sed -i -e 's|^<p class="time">.*</p>$|<p class="time"><time></p>|' -e "s|$model|\$MODEL|g" \
+    -e "s|$data|\$DATA|g" "$f"
+done
 failed=0
 for want in "$case_dir"/*.expected; do
   [ -e "$want" ] || continue

@@ -148,6 +148,12 @@ same s.fa seqs.fa words-shift
 row sequences-as-output 2 "s.fa: refused, it holds sequences or registers" "$V" "${M[@]}" known.pos s.fa
 row two-outputs 2 "t.txt: refused, the table and the coil log would both be written there" "$V" "${M[@]}" seqs.fa t.txt t.txt
 row two-stdout 2 "-: refused, the table and the coil log would both be written there" "$V" "${M[@]}" seqs.fa - -
+row report-full-disk 2 "ERROR: Error while writing in /dev/full" "$V" --html /dev/full "${M[@]}" seqs.fa /dev/null
+row summary-full-disk 2 "ERROR: Error while writing in /dev/full" "$V" --summary /dev/full "${M[@]}" seqs.fa /dev/null
+row report-is-input 2 "s.fa: refused, it is the same file as the sequence input s.fa" "$V" --html s.fa "${M[@]}" s.fa t.txt
+row report-is-table 2 "t.txt: refused, the table and the HTML report would both be written there" \
+  "$V" --html t.txt "${M[@]}" seqs.fa t.txt
+row summary-stdout 2 "-: refused, the table and the summary would both be written there" "$V" --summary - "${M[@]}" seqs.fa -
 mkfifo fifo.ps
 row plot-fifo 2 "cannot open fifo.ps as w, 577: not a regular file" "$V" -g --plot fifo.ps "${M[@]}" seqs.fa t.txt
 ln -s victim2 link.ps

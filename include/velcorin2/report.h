@@ -12,6 +12,11 @@
 //   region_seqid              the name a record has in the region files
 //   write_gff3_header, write_gff3_regions        the regions as GFF3
 //   write_regions_tsv_header, write_regions_tsv  the regions as a table
+//   append_register_segments  the register segments of a region as text
+//   RecordSummary, summarize_record, write_summary_header, write_summary_row
+//                             one line of facts per record (--summary)
+//   SvgOptions, write_svg_profile  the profile of a prediction as SVG
+//   ReportCounts, write_html_*     the HTML report of a run (--html)
 //
 // Every writer appends to a std::string instead of writing to a stream: a
 // record's outputs are rendered wherever it is scored and written out in
@@ -102,5 +107,106 @@ void write_regions_tsv_header(std::string &out);
 // p-score, best score, register, register segments (always).
 void write_regions_tsv(const PscoreTables &t, const Sequence &seq, const Prediction &p, int record,
                        const std::vector<Region> &regions, std::string &out);
+
+// append_register_segments: "from-to:r" per register segment of `r`
+// (positions from 1, the register of the segment's first residue under the
+// offsets `offsets` of its prediction), comma-separated.
+void append_register_segments(std::string &out, const Region &r, const int8_t *offsets);
+
+// ---- The record summary ----------------------------------------------------------------------
+// The facts of one record that the summary table and the report list.
+struct RecordSummary {
+    int64_t full_length = 0;         // residues the record held
+    int32_t scored_length = 0;       // residues scored (after the length limit); 0 when not scored
+    bool truncated = false;          // cut to the length limit
+    bool scored = false;             // long enough to score
+    int32_t regions = 0;             // regions, as the region files list them
+    int64_t region_residues = 0;     // residues in them
+    double best_score = NOT_SCORED;  // highest residue score
+    double lowest_pscore = 1.0;      // its p-score: the lowest of the record
+    double sequence_score = NOT_SCORED, sequence_pscore = 1.0;  // as the per-sequence log gives them
+};
+
+// summarize_record: the facts of `seq`, its prediction `p` (p.scored false:
+// a record too short to score) and the regions found for it (find_regions).
+RecordSummary summarize_record(const PscoreTables &t, const Sequence &seq, const Prediction &p,
+                               const std::vector<Region> &regions);
+
+// write_summary_header: the column names, once at the start of the table.
+void write_summary_header(std::string &out);
+
+// write_summary_row: code (as region_seqid names it), length, scored_length,
+// truncated (yes/no), regions, region_residues, best_score ("%.2f"),
+// lowest_pscore ("%.4g", as the region files), sequence_score ("%.2f") and
+// sequence_pscore ("%.4f", as the per-sequence log); NA for a score that a
+// record does not have.
+void write_summary_row(const Sequence &seq, const RecordSummary &r, int record, std::string &out);
+
+// ---- The SVG profile -------------------------------------------------------------------------------
+inline constexpr int SVG_PROFILE_WIDTH = 960, SVG_PROFILE_HEIGHT = 366;  // pixels of every profile
+
+struct SvgOptions {
+    double pscore = 0.05;    // threshold line; the regions' threshold when `regions` is null
+    int32_t min_length = 1;  // shortest region, when `regions` is null
+    bool stock = false;      // also the stock curve (a prediction made with PredictOptions::stock)
+    // The regions already found for this prediction (find_regions at
+    // `pscore` and `min_length`), so that the picture shows the same list as
+    // the region files; null: found here with find_regions.
+    const std::vector<Region> *regions = nullptr;
+};
+
+// write_svg_profile: one self-contained SVG document (no XML declaration, no
+// external reference, no script, no ids) of prediction `p` of `seq` under
+// model `m`: the code and title as the heading; x the residue position with
+// numbered ticks; y -log10 of the residue p-scores (m.pscores), from 0 to
+// at least 2 and to the highest point, residues without a score left as
+// gaps; a dashed line labelled at the p-score threshold; the regions shaded
+// and labelled with their register segments; up to 150 residues the residue
+// and register letters under the axis, beyond that a band of register
+// segments; with `stock`, the stock curve on a right-hand axis and a legend
+// saying which curve is which.  Codes and titles are escaped
+// (append_markup_text), so the document is well-formed XML whatever bytes
+// they hold.  A prediction not scored gives the frame and a note.  Pure: the
+// same arguments give the same bytes.
+void write_svg_profile(const Model &m, const Sequence &seq, const Prediction &p, const SvgOptions &opt,
+                       std::string &out);
+
+// ---- The HTML report --------------------------------------------------------------------------------
+// One self-contained page (no external script, style, font or picture) of a
+// run, written as the records go by so that a proteome is never held in
+// memory: write_html_head; per record within the cap write_html_profile;
+// write_html_profiles_end; per record with a region write_html_row (rows
+// are small: a caller keeps them aside until the profiles are written);
+// write_html_tail.  The page's style sheet shows the counts, then the run,
+// the table and the profiles, whatever their order in the file.
+struct ReportCounts {
+    int64_t records = 0, scored = 0, with_region = 0, regions = 0, residues = 0, region_residues = 0;
+    int64_t profiles = 0, left_out = 0;  // profiles shown and left out by the cap
+    int64_t cap = 500;                   // --html-max
+};
+
+// write_html_head: the page up to the profiles: the run's time (`started`,
+// one line, e.g. ctime() without its newline), the sequences, count files,
+// distance classes, proline rule, shortest segment, length limit,
+// calibration and thresholds of `s` under model `m`.
+void write_html_head(const RunSettings &s, const Model &m, const std::string &started, std::string &out);
+
+// write_html_row: the table row of a record with a region: code (a link to
+// its profile "#p<record>" when `linked`), title, length, regions, lowest
+// p-score, sequence P-score.
+void write_html_row(const Sequence &seq, const RecordSummary &r, int record, bool linked, std::string &out);
+
+// write_html_profiles_end: after the profiles: how many were left out (and
+// that --summary lists every record), then the head of the table (id "records").
+void write_html_profiles_end(const ReportCounts &c, std::string &out);
+
+// write_html_profile: the profile of a record (write_svg_profile as an
+// image, id "p<record>") with a link that saves it as an SVG file.
+void write_html_profile(const Model &m, const Sequence &seq, const Prediction &p, int record, const SvgOptions &opt,
+                        std::string &out);
+
+// write_html_tail: after the rows: the end of the table, the counts, the
+// sorting and filtering script, the end of the page.
+void write_html_tail(const ReportCounts &c, std::string &out);
 
 }  // namespace velcorin2

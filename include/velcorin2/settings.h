@@ -60,6 +60,9 @@ struct RunSettings {
     int32_t region_min_length = 1;         // --min-length: shortest region listed
     bool no_table = false;                 // --no-table: no per-residue table, no output word
     FileName calibration;                  // key calib, --calib; built-in tables without
+    FileName summary, html;                // --summary: a line per record; --html: the report of the run
+    int64_t html_max = 500;                // --html-max: profiles in the report
+    bool quiet = false;                    // --quiet: no time stamps, "Done." or progress
     std::string plot_file = "/tmp/tr.ps";  // --plot: the PostScript comparison plot
     std::string configuration;             // the configuration file read ("" when none)
     // What reading the configuration had to say ("Couldn't find config

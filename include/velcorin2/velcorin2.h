@@ -82,6 +82,7 @@ struct Sequence {
     char code[NAMELEN] = {};        // identifier (first word of the header), NUL-terminated
     std::string warnings;           // what the reader had to say about this record, for stderr
     bool truncated = false;         // the record held more residues than the reader kept
+    int64_t full_length = 0;        // residues the record held, those past the length limit included
 };
 
 // sequence_from_letters: a record from residue letters as a FASTA reader
@@ -256,6 +257,7 @@ struct Prediction {
     std::vector<double> score;           // best score per residue, NOT_SCORED where no window covers it
     std::vector<int8_t> offset;          // register offset of that score (0 where not scored)
     double sequence_score = NOT_SCORED;  // best residue score (over the known stretches when asked)
+    double best_score = NOT_SCORED;      // best residue score over the whole sequence
     std::vector<double> stock_score;     // best stock score per residue, when asked
 };
 

@@ -60,6 +60,7 @@ struct RunFiles {
     FILE *background_counts = nullptr, *coil_counts = nullptr, *sequences = nullptr, *table = nullptr,
          *coil_log = nullptr, *sequence_log = nullptr, *plot_regions = nullptr, *plot = nullptr;
     FILE *gff3 = nullptr, *regions_tsv = nullptr, *calibration = nullptr;
+    FILE *summary = nullptr, *html = nullptr;
     ScratchFile plot_file;  // the plot is written beside its name (plot is its stream), then renamed
     RunFiles() = default;
     RunFiles(const RunFiles &) = delete;

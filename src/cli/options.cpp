@@ -53,6 +53,12 @@ void print_help(const RunSettings &d)
                 "                  is the coil report's entries at that threshold, adjacent ones joined\n"
                 "  --min-length L  leave out regions shorter than L residues (default %d)\n"
                 "  --no-table      no per-residue table: the output word is left out, key out is ignored\n"
+                "  --summary FILE  a tab-separated line per record, scored or not: length, regions, best\n"
+                "                  score, lowest p-score, sequence score and P-score\n"
+                "  --html FILE     one self-contained HTML report of the run: settings, counts, a sortable\n"
+                "                  table of the records with a region, and their profiles (SVG pictures)\n"
+                "  --html-max N    profiles in the report: the first N records with a region (default %lld)\n"
+                "  --quiet         no time stamps, no \"Done.\", no progress on standard error\n"
                 "  --calib FILE p-scores from FILE, a calibration made for the model with\n"
                 "              velcorin2-counts calibrate (key calib; default: the built-in tables)\n"
                 "  -h, --help  this text;  --version  the version\n"
@@ -71,7 +77,7 @@ void print_help(const RunSettings &d)
                 "\n"
                 "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
                 version(), d.distance_count, d.plot_file.c_str(), d.shortest_segment, d.threads, d.max_length,
-                d.region_min_length, d.distance_count);
+                d.region_min_length, (long long)d.html_max, d.distance_count);
 }
 
 namespace {
@@ -194,6 +200,18 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
         } else if (!std::strcmp(w, "--min-length")) {
             s.region_min_length = count_value(argc, argv, acnt + 1, 1, INT_MAX);
             acnt += 2;
+        } else if (!std::strcmp(w, "--summary")) {
+            name_file(s.summary, option_value(argc, argv, acnt + 1));
+            acnt += 2;
+        } else if (!std::strcmp(w, "--html")) {
+            name_file(s.html, option_value(argc, argv, acnt + 1));
+            acnt += 2;
+        } else if (!std::strcmp(w, "--html-max")) {
+            s.html_max = count_value(argc, argv, acnt + 1, 0, INT_MAX);
+            acnt += 2;
+        } else if (!std::strcmp(w, "--quiet")) {
+            s.quiet = true;
+            acnt++;
         } else if (!std::strcmp(w, "--no-table")) {
             s.no_table = true;
             acnt++;
@@ -234,8 +252,9 @@ void check_settings(const RunSettings &s, int words_left)
         usage();
     if (words_left > 0) usage();
     // A run that would write nothing but time stamps is a mistake, most likely a missing --regions.
-    if (s.no_table && !s.gff3.given && !s.regions_tsv.given && !(s.mode & (MODE_PRINT | MODE_VERBOSE | MODE_VIEW)))
-        usage("--no-table leaves nothing to write; add --gff3, --regions, -p, -v or -g");
+    if (s.no_table && !s.gff3.given && !s.regions_tsv.given && !s.summary.given && !s.html.given &&
+        !(s.mode & (MODE_PRINT | MODE_VERBOSE | MODE_VIEW)))
+        usage("--no-table leaves nothing to write; add --gff3, --regions, --summary, --html, -p, -v or -g");
     // The scorers index the tables by these distances: refuse what lies outside them.
     if (s.distance_count < 1 || s.distance_count > NREG) usage("functnum must be 1 to 7");
     if (s.distances_given < s.distance_count)

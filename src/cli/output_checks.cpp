@@ -28,7 +28,9 @@ void check_outputs(const RunSettings &s)
                              {"per-sequence log", &s.sequence_log},
                              {"plot", (s.mode & MODE_VIEW) ? &plot : nullptr},
                              {"GFF3 file", &s.gff3},
-                             {"region table", &s.regions_tsv}};
+                             {"region table", &s.regions_tsv},
+                             {"summary", &s.summary},
+                             {"HTML report", &s.html}};
     const std::string std_out = "-";
     auto refuse = [](const std::string &name, const std::string &why) {
         raise_numbered(ErrorCode::OPEN, name + ": refused, " + why);

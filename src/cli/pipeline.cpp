@@ -41,7 +41,7 @@ struct Pipeline::State {
             lock.unlock();
             std::exception_ptr failed;
             try {
-                write_out(run.sinks, j);
+                write_out(run, j);
             } catch (...) {
                 failed = std::current_exception();
             }

@@ -2,8 +2,14 @@
 // over the whole input.
 #include "records.h"
 
-#include <cstring>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "../lib/errors.h"
 #include "velcorin2/counting.h"
 #include "velcorin2/io.h"
 
@@ -12,7 +18,8 @@ namespace velcorin2::cli {
 Sinks make_sinks(const RunFiles &f)
 {
     Sinks k;
-    FILE *const by_out[NOUT] = {stderr, f.plot, f.coil_log, f.sequence_log, f.table, f.gff3, f.regions_tsv};
+    FILE *const by_out[NOUT] = {stderr, f.plot,        f.coil_log, f.sequence_log, f.table,
+                                f.gff3, f.regions_tsv, f.summary,  f.html};
     for (int o = 0; o < NOUT; o++) {
         int i = 0;
         while (i < k.count && k.file[i] != by_out[o]) i++;
@@ -70,8 +77,19 @@ void process(const Run &run, Scratch &w, Job &job, Item &j)
     for (int o = 0; o < NOUT; o++) text[o] = &job.text[run.sinks.of[o]];
 
     *text[OUT_ERR] += rec.warnings;
-    if (!j.scored) return;
-    if (j.number % 10 == 0) *text[OUT_ERR] += '.';  // a progress mark
+    const bool summarized = run.files.summary || run.files.html;
+    Prediction &p = w.prediction;
+    if (!j.scored) {
+        if (summarized) {
+            p.length = n;
+            p.scored = false;
+            w.regions.clear();
+            j.summary = summarize_record(run.model.pscores, rec, p, w.regions);
+            if (run.files.summary) write_summary_row(rec, j.summary, j.number, *text[OUT_SUMMARY]);
+        }
+        return;
+    }
+    if (j.number % 10 == 0 && run.state.progress_marks) *text[OUT_ERR] += '.';  // a progress mark
     // FASTA gives no registers: every residue stands outside any known coil.
     if (!run.known_registers) {
         if (rec.registers.size() < size_t(n)) rec.registers.resize(size_t(n));
@@ -83,7 +101,6 @@ void process(const Run &run, Scratch &w, Job &job, Item &j)
         rebuild_coil_tables(*w.model, *w.coil);
         m = w.model.get();
     }
-    Prediction &p = w.prediction;
     predict(*m, rec, PredictOptions{run.known_registers, (s.mode & MODE_VIEW) != 0}, w.ws, p);
     if (s.mode & MODE_LEAVEOUT) add_coil_counts(*w.coil, rec, +1);
 
@@ -92,11 +109,27 @@ void process(const Run &run, Scratch &w, Job &job, Item &j)
     if (s.mode & MODE_VERBOSE) write_score_line(rec, p, j.number, *text[OUT_COIL]);
     if (s.mode & MODE_PRINT) write_coil_report(t, s, rec, p, j.number, *text[OUT_COIL], *text[OUT_SEQLOG]);
     if (!s.no_table) write_residue_table(t, rec, p, *text[OUT_TABLE]);
-    if (run.files.gff3 || run.files.regions_tsv) {
+    // One list of regions per record, for every output that shows regions.
+    if (run.files.gff3 || run.files.regions_tsv || summarized) {
         find_regions_above(p, run.region_bound, s.region_min_length, w.regions);
         if (run.files.gff3) write_gff3_regions(t, rec, p, j.number, w.regions, *text[OUT_GFF3]);
         if (run.files.regions_tsv) write_regions_tsv(t, rec, p, j.number, w.regions, *text[OUT_REGIONS]);
     }
+    if (!summarized) return;
+    j.summary = summarize_record(t, rec, p, w.regions);
+    if (run.files.summary) write_summary_row(rec, j.summary, j.number, *text[OUT_SUMMARY]);
+    // Records with a region written already, and those before this one in
+    // its batch: once they fill the cap, no later profile is shown.
+    if (run.files.html && !w.regions.empty() &&
+        run.state.with_region.load(std::memory_order_relaxed) + w.earlier < s.html_max) {
+        SvgOptions o;
+        o.pscore = s.region_pscore;
+        o.min_length = s.region_min_length;
+        o.stock = (s.mode & MODE_VIEW) != 0;
+        o.regions = &w.regions;
+        write_html_profile(run.model, rec, p, j.number, o, j.profile);
+    }
+    if (!w.regions.empty()) w.earlier++;
 }
 
 }  // namespace
@@ -111,17 +144,61 @@ void process_all(const Run &run, Scratch &w, Job &job)
         std::string &table = job.text[run.sinks.of[OUT_TABLE]];
         table.reserve(table.size() + rows * 58 + job.used * 2 * NAMELEN);
     }
+    w.earlier = 0;
     for (size_t i = 0; i < job.used; i++) process(run, w, job, job.items[i]);
 }
 
-void write_out(const Sinks &k, Job &j)
+namespace {
+
+// report_rows: the report's rows and the profiles within the cap of a
+// job, and the counts, in input order.
+void report_rows(const Run &run, Job &j)
 {
+    ReportCounts &c = run.state.counts;
+    std::string &profiles = j.text[run.sinks.of[OUT_HTML]];
+    std::string rows;
+    for (size_t i = 0; i < j.used; i++) {
+        Item &it = j.items[i];
+        const RecordSummary &r = it.summary;
+        c.records++;
+        c.scored += r.scored;
+        c.residues += r.scored_length;
+        if (r.regions > 0) {
+            c.with_region++;
+            c.regions += r.regions;
+            c.region_residues += r.region_residues;
+            const bool shown = c.profiles < c.cap;
+            write_html_row(it.rec, r, it.number, shown, rows);
+            if (shown) {
+                profiles += it.profile;
+                c.profiles++;
+            } else {
+                c.left_out++;
+            }
+        }
+        it.profile.clear();
+    }
+    add_rows(run.state.rows, rows, run.s.html.name);
+    run.state.with_region.store(c.with_region, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+void write_out(const Run &run, Job &j)
+{
+    const Sinks &k = run.sinks;
     if (j.error) std::rethrow_exception(j.error);
+    if (run.files.html) report_rows(run, j);
+    Progress &progress = run.state.progress;
     for (int i = 0; i < k.count; i++) {
         std::string &t = j.text[i];
-        if (!t.empty() && k.file[i]) std::fwrite(t.data(), 1, t.size(), k.file[i]);
+        if (!t.empty() && k.file[i]) {
+            if (k.file[i] == stderr) progress_clear(progress);
+            std::fwrite(t.data(), 1, t.size(), k.file[i]);
+        }
         t.clear();
     }
+    progress_update(progress, int64_t(j.used), j.residues, j.input_offset);
     j.used = 0;
     j.residues = 0;
 }
@@ -132,7 +209,8 @@ namespace {
 // has ended.  A failure to read is thrown after `flush` wrote what came before.
 template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flush)
 {
-    while (j.used < BATCH_RECORDS && j.residues < BATCH_RESIDUES) {
+    bool more = true;
+    while (more && j.used < BATCH_RECORDS && j.residues < BATCH_RESIDUES) {
         Item &it = j.next_item();
         ReadResult r;
         try {
@@ -141,32 +219,82 @@ template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flus
             flush();  // the records before the failure are written first
             throw;
         }
-        if (r == ReadResult::END) return false;
+        if (r == ReadResult::END) break;
         j.used++;
         number++;
         j.residues += it.rec.length;
-        if (r == ReadResult::LAST) return false;
+        more = r != ReadResult::LAST;
     }
-    return true;
+    if (run.state.progress.on) j.input_offset = ftello(run.files.sequences);
+    return more && j.used > 0 && (j.used == BATCH_RECORDS || j.residues >= BATCH_RESIDUES);
 }
 
 }  // namespace
 
+ReportRows::~ReportRows()
+{
+    if (spill) std::fclose(spill);
+}
+
+void add_rows(ReportRows &p, const std::string &rows, const std::string &report)
+{
+    if (!p.spill && p.kept.size() + rows.size() <= ROWS_IN_MEMORY) {
+        p.kept += rows;
+        return;
+    }
+    if (!p.spill) {
+        const char *dir = std::getenv("TMPDIR");
+        std::string name = std::string(dir && *dir ? dir : "/tmp") + "/velcorin2-report-XXXXXX";
+        const int fd = mkstemp(name.data());
+        if (fd < 0 || unlink(name.c_str()) != 0 || !(p.spill = fdopen(fd, "w+b"))) {
+            const int e = errno;
+            if (fd >= 0 && !p.spill) close(fd);
+            raise_numbered(ErrorCode::OPEN, report + ": no scratch file for its table rows (" + name + ")", e);
+        }
+    }
+    if (std::fwrite(rows.data(), 1, rows.size(), p.spill) != rows.size())
+        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of table rows)", errno);
+}
+
+void write_rows(ReportRows &p, FILE *to, const std::string &report)
+{
+    std::fwrite(p.kept.data(), 1, p.kept.size(), to);
+    if (!p.spill) return;
+    char buf[1 << 16];
+    size_t n;
+    if (std::fflush(p.spill) != 0 || std::fseek(p.spill, 0, SEEK_SET) != 0)
+        raise_numbered(ErrorCode::WRITE, report + " (its scratch file of table rows)", errno);
+    while ((n = std::fread(buf, 1, sizeof buf, p.spill)) > 0) std::fwrite(buf, 1, n, to);
+    if (std::ferror(p.spill)) raise_numbered(ErrorCode::READ, report + " (its scratch file of table rows)", errno);
+}
+
 void process_input(const RunSettings &s, const RunFiles &files, const Model &m, const CoilCounts &coil)
 {
+    RunState state;
+    state.counts.cap = s.html_max;
+    progress_start(state.progress, s.quiet, files.sequences);
+    state.progress_marks = !s.quiet && !state.progress.on;
     const Run run{s,
                   m,
                   coil,
                   files,
                   make_sinks(files),
                   (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0,
-                  score_for_pscore(m.pscores, s.region_pscore)};
+                  score_for_pscore(m.pscores, s.region_pscore),
+                  state};
     // The headers come before any record, so an empty input gives valid files.
-    std::string header[2];
+    std::string header[4];
     write_gff3_header(header[0]);
     write_regions_tsv_header(header[1]);
-    FILE *const header_file[2] = {files.gff3, files.regions_tsv};
-    for (int h = 0; h < 2; h++)
+    write_summary_header(header[2]);
+    if (files.html) {
+        const std::time_t now = std::time(nullptr);
+        std::string started = std::ctime(&now);
+        started.pop_back();  // its newline
+        write_html_head(s, m, started, header[3]);
+    }
+    FILE *const header_file[4] = {files.gff3, files.regions_tsv, files.summary, files.html};
+    for (int h = 0; h < 4; h++)
         if (header_file[h]) std::fwrite(header[h].data(), 1, header[h].size(), header_file[h]);
     const int first = getc_unlocked(files.sequences);  // whether the input holds anything at all
     if (first != EOF) ungetc(first, files.sequences);
@@ -176,7 +304,7 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
         Job j;
         auto flush = [&] {
             process_all(run, scratch, j);
-            write_out(run.sinks, j);
+            write_out(run, j);
         };
         for (bool more = true; more;) {
             more = fill(run, j, number, flush);
@@ -194,7 +322,17 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
         }
         pipeline.drain();
     }
-    std::fputc('\n', stderr);
+    progress_clear(state.progress);
+    if (files.html) {
+        std::string text;
+        write_html_profiles_end(state.counts, text);
+        std::fwrite(text.data(), 1, text.size(), files.html);
+        write_rows(state.rows, files.html, s.html.name);
+        text.clear();
+        write_html_tail(state.counts, text);
+        std::fwrite(text.data(), 1, text.size(), files.html);
+    }
+    if (!s.quiet) std::fputc('\n', stderr);
     if (number == 1 && first != EOF)
         std::fprintf(stderr, "velcorin2: warning: no records found in %s\n", stream_name(files.sequences));
 }

@@ -16,6 +16,7 @@
 // threads.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -23,12 +24,17 @@
 #include <vector>
 
 #include "cli.h"
+#include "progress.h"
 #include "velcorin2/report.h"
 
 namespace velcorin2::cli {
 
-// The outputs of a record, in the order they are written for it.
-enum Out { OUT_ERR, OUT_PLOT, OUT_COIL, OUT_SEQLOG, OUT_TABLE, OUT_GFF3, OUT_REGIONS, NOUT };
+// The outputs of a record, in the order they are written for it.  The
+// report's rows are rendered when the batch is written, in input order
+// (write_out), since only then is it known which records come within the
+// cap of profiles; the profiles go out with the batch, the rows wait in
+// ReportRows until every profile is written.
+enum Out { OUT_ERR, OUT_PLOT, OUT_COIL, OUT_SEQLOG, OUT_TABLE, OUT_GFF3, OUT_REGIONS, OUT_SUMMARY, OUT_HTML, NOUT };
 
 // The distinct streams behind the outputs: both logs may be standard error,
 // where the progress marks and warnings go too, and "-" may stand for the
@@ -47,6 +53,8 @@ struct Item {
     int number = 0;       // its number in the input, from 1
     bool scored = false;  // long enough to score
     PlotRegion region;
+    RecordSummary summary;  // with --summary or --html
+    std::string profile;    // with --html: the record's profile, unless it is sure to fall past the cap
 };
 
 // A batch of consecutive records in flight and the texts they render to.
@@ -57,7 +65,8 @@ struct Job {
     std::vector<Item> items;
     size_t used = 0;
     int64_t residues = 0;
-    std::string text[NOUT];  // by Sinks index
+    int64_t input_offset = -1;  // where reading stood once the batch was read, for the progress line
+    std::string text[NOUT];     // by Sinks index
     std::exception_ptr error;
     Item &next_item()
     {
@@ -70,6 +79,35 @@ struct Job {
 inline constexpr int64_t BATCH_RESIDUES = 8192;
 inline constexpr size_t BATCH_RECORDS = 256;
 
+// The report's table rows, which follow its profiles: kept in memory up to
+// ROWS_IN_MEMORY bytes, the rest in an unnamed scratch file (in $TMPDIR,
+// else /tmp) made when needed, so that the report of a proteome with
+// regions in every record costs disk, not memory.
+inline constexpr size_t ROWS_IN_MEMORY = size_t(4) << 20;
+struct ReportRows {
+    std::string kept;
+    FILE *spill = nullptr;
+    ReportRows() = default;
+    ReportRows(const ReportRows &) = delete;
+    ReportRows &operator=(const ReportRows &) = delete;
+    ~ReportRows();
+};
+// add_rows: more rows, after those added before; `report` names the report
+// in a failure (ErrorCode::OPEN or WRITE).
+void add_rows(ReportRows &r, const std::string &rows, const std::string &report);
+// write_rows: every row, in order, onto `to`.
+void write_rows(ReportRows &r, FILE *to, const std::string &report);
+
+// What the writing of the batches keeps from one batch to the next (only
+// ever touched by the one thread writing, but for the count the workers read).
+struct RunState {
+    ReportCounts counts;
+    ReportRows rows;
+    std::atomic<int64_t> with_region{0};  // records with a region written: past the cap, no profile is rendered
+    Progress progress;
+    bool progress_marks = true;  // a "." per ten scored records on standard error, as before the progress line
+};
+
 struct Run {
     const RunSettings &s;
     const Model &model;
@@ -78,6 +116,7 @@ struct Run {
     Sinks sinks;
     bool known_registers;  // register files: sequence scores over the known stretches
     double region_bound;   // raw-score bound of the regions
+    RunState &state;
 };
 
 // One thread's working memory, grown to the longest record it scored.
@@ -85,6 +124,7 @@ struct Scratch {
     Workspace ws;
     Prediction prediction;
     std::vector<Region> regions;
+    int64_t earlier = 0;  // records with a region in the job so far
     // Leave-one-out: this thread's own counts and model, changed per record.
     std::unique_ptr<CoilCounts> coil;
     std::unique_ptr<Model> model;
@@ -101,9 +141,10 @@ ReadResult read_record(const Run &run, Item &it, int number);
 // process_all: every record of the job scored and rendered into its texts.
 void process_all(const Run &run, Scratch &w, Job &job);
 
-// write_out: a job's texts onto their streams, in the order of the sinks
-// (a failure of the job is thrown instead); the job is emptied.
-void write_out(const Sinks &k, Job &j);
+// write_out: the report's rows and profiles of a job, then its texts onto
+// their streams, in the order of the sinks (a failure of the job is thrown
+// instead); the job is emptied.  Jobs are written one at a time, in input order.
+void write_out(const Run &run, Job &j);
 
 // Pipeline: a ring of jobs.  The main thread fills the next free job and
 // hands it to the workers; finished jobs are written from the oldest on, so

@@ -17,8 +17,9 @@ namespace velcorin2::cli {
 namespace {
 
 // timestamp: ctime() of now with "%s\n": the time line, then an empty line.
-void timestamp()
+void timestamp(const RunSettings &s)
 {
+    if (s.quiet) return;
     std::time_t now = std::time(nullptr);
     std::fprintf(stderr, "%s\n", std::ctime(&now));
 }
@@ -96,7 +97,7 @@ void commit_plot(RunFiles &f)
 void print_notes(RunSettings &s, bool parsed)
 {
     bool taken = false;
-    for (const FileName *f : {&s.table, &s.coil_log, &s.sequence_log, &s.gff3, &s.regions_tsv})
+    for (const FileName *f : {&s.table, &s.coil_log, &s.sequence_log, &s.gff3, &s.regions_tsv, &s.summary, &s.html})
         taken |= parsed && f->given && f->name == "-";
     std::fputs(s.notes.c_str(), taken ? stderr : stdout);
     s.notes.clear();
@@ -130,7 +131,7 @@ int run(int argc, char **argv, RunSettings &s)
     if (s.mode & MODE_VIEW) f.plot_regions = open_named(s.plot_regions, false, nullptr);
     f.calibration = open_named(s.calibration, false, nullptr);
     check_outputs(s);
-    timestamp();
+    timestamp(s);
     auto bg = std::make_unique<BackgroundCounts>();
     auto coil = std::make_unique<CoilCounts>();
     read_background_counts(f.background_counts, *bg);
@@ -151,23 +152,26 @@ int run(int argc, char **argv, RunSettings &s)
     f.table = open_named(s.table, true, nullptr);
     f.gff3 = open_named(s.gff3, true, nullptr);
     f.regions_tsv = open_named(s.regions_tsv, true, nullptr);
+    f.summary = open_named(s.summary, true, nullptr);
+    f.html = open_named(s.html, true, nullptr);
     f.coil_log = open_named(s.coil_log, true, stderr);
     f.sequence_log = open_named(s.sequence_log, true, stderr);
     std::setbuf(f.coil_log, nullptr);
     std::setbuf(f.sequence_log, nullptr);
 
     process_input(s, f, *model, *coil);
-    timestamp();
+    timestamp(s);
 
     // Every stream is closed and checked: a damaged compressed input (its
     // zcat failed), a read error, or a write that failed (also one that a
     // network file system reports only at the close) is an error rather than
     // a run ended as done.
     if (f.plot) commit_plot(f);
-    FILE **const closing[] = {&f.background_counts, &f.coil_counts, &f.sequences,   &f.table,   &f.sequence_log,
-                              &f.plot_regions,      &f.gff3,        &f.regions_tsv, &f.coil_log};
-    close_streams(closing, 9, true);
-    std::fputs("Done.\n", stderr);
+    FILE **const closing[] = {&f.background_counts, &f.coil_counts,  &f.sequences, &f.table,
+                              &f.sequence_log,      &f.plot_regions, &f.gff3,      &f.regions_tsv,
+                              &f.summary,           &f.html,         &f.coil_log};
+    close_streams(closing, 11, true);
+    if (!s.quiet) std::fputs("Done.\n", stderr);
     return 0;
 }
 
@@ -175,9 +179,9 @@ int run(int argc, char **argv, RunSettings &s)
 
 RunFiles::~RunFiles()
 {
-    FILE **const all[] = {&background_counts, &coil_counts,  &sequences, &table,       &coil_log,
-                          &sequence_log,      &plot_regions, &gff3,      &regions_tsv, &calibration};
-    close_streams(all, 10, false);
+    FILE **const all[] = {&background_counts, &coil_counts, &sequences,   &table,   &coil_log, &sequence_log,
+                          &plot_regions,      &gff3,        &regions_tsv, &summary, &html,     &calibration};
+    close_streams(all, 12, false);
     plot = nullptr;
     discard_scratch(plot_file);
 }

@@ -46,6 +46,7 @@ Sequence sequence_from_letters(std::string_view code, std::string_view title, st
     }
     if (s.residues.size() > size_t(INT32_MAX)) raise_numbered(ErrorCode::MEMORY, "");
     s.length = int32_t(s.residues.size());
+    s.full_length = s.length;
     return s;
 }
 

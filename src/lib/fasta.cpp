@@ -107,6 +107,7 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
     read_header(fl, seq);
 
     int32_t n = 0;
+    int64_t past_limit = 0;  // residue letters after the limit, for the record's full length
     // Each pass is one line; a line is only ever begun here, so a ">" that
     // is not at the start of a line is never taken for a header.
     while ((c = getc_unlocked(fl)) != EOF) {
@@ -119,7 +120,10 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
             for (int i = 0; i < len; i++) {
                 int8_t k = fasta_class[(unsigned char)line[i]];
                 if (max_length > 0 && n >= max_length) {  // past the limit nothing is checked
-                    if (k >= 0 && !seq.truncated) warn_truncated(seq, max_length);
+                    if (k >= 0) {
+                        if (!seq.truncated) warn_truncated(seq, max_length);
+                        past_limit++;
+                    }
                     continue;
                 }
                 if (k >= 0) {
@@ -128,6 +132,7 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
                 } else if (k == CH_END) {
                     if (!eol) skip_line(fl);
                     seq.length = n;
+                    seq.full_length = n;
                     return true;
                 } else if (k == CH_BAD) {
                     std::string msg = "Unable to parse input '";
@@ -141,6 +146,7 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
         }
     }
     seq.length = n;
+    seq.full_length = n + past_limit;
     return true;
 }
 

@@ -61,6 +61,7 @@ void predict(const Model &m, const Sequence &seq, const PredictOptions &opt, Wor
             std::fill(p.stock_score.begin(), p.stock_score.begin() + n, NOT_SCORED);
     }
     score_pairs(m, w, res, n, p.score.data(), p.offset.data(), &max);
+    p.best_score = max;
     p.sequence_score = opt.known_registers ? stretch_maximum(p.score.data(), seq, m.shortest_segment) : max;
 }
 

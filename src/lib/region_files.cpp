@@ -44,17 +44,6 @@ void percent_encode(std::string &out, const char *s, const bool keep[256])
 // register_letter: the register of residue i under its best offset.
 inline char region_register(const int8_t *offsets, int32_t i) { return char('a' + (offsets[i] + i) % NREG); }
 
-// append_segments: "from-to:r" per register segment of `r`, comma-separated.
-void append_segments(std::string &out, const Region &r, const int8_t *offsets)
-{
-    int32_t st = r.from;
-    for (int32_t i = r.from + 1; i <= r.to + 1; i++) {
-        if (i <= r.to && offsets[i] == offsets[i - 1]) continue;
-        appendf(out, "%s%d-%d:%c", st == r.from ? "" : ",", st + 1, i, region_register(offsets, st));
-        st = i;
-    }
-}
-
 bool register_changes(const Region &r, const int8_t *offsets)
 {
     for (int32_t i = r.from + 1; i <= r.to; i++)
@@ -63,6 +52,16 @@ bool register_changes(const Region &r, const int8_t *offsets)
 }
 
 }  // namespace
+
+void append_register_segments(std::string &out, const Region &r, const int8_t *offsets)
+{
+    int32_t st = r.from;
+    for (int32_t i = r.from + 1; i <= r.to + 1; i++) {
+        if (i <= r.to && offsets[i] == offsets[i - 1]) continue;
+        appendf(out, "%s%d-%d:%c", st == r.from ? "" : ",", st + 1, i, region_register(offsets, st));
+        st = i;
+    }
+}
 
 void region_seqid(const char *code, int record, std::string &out)
 {
@@ -89,7 +88,7 @@ void write_gff3_regions(const PscoreTables &t, const Sequence &rec, const Predic
         appendf(out, ";best_score=%.2f;register=%c", r.best, region_register(offsets, r.from));
         if (register_changes(r, offsets)) {
             out += ";register_segments=";
-            append_segments(out, r, offsets);
+            append_register_segments(out, r, offsets);
         }
         out += '\n';
     }
@@ -110,7 +109,7 @@ void write_regions_tsv(const PscoreTables &t, const Sequence &rec, const Predict
     for (const Region &r : regions) {
         appendf(out, "%s\t%d\t%d\t%d\t%.4g\t%.2f\t%c\t", seqid.c_str(), r.from + 1, r.to + 1, r.to - r.from + 1,
                 residue_pscore(t, r.best), r.best, region_register(offsets, r.from));
-        append_segments(out, r, offsets);
+        append_register_segments(out, r, offsets);
         out += '\n';
     }
 }

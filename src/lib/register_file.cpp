@@ -46,6 +46,7 @@ RecordRead read_register_record(FILE *fl, Sequence &seq, int32_t max_length)
     while ((c = getc_unlocked(fl)) != EOF && c != '>') {}
     if (c == EOF) return RecordRead::END;
     seq.length = 0;
+    seq.full_length = 0;
     seq.title[0] = '\0';
     if (!read_line(fl, seq.code) || !read_line(fl, seq.title)) {
         seq.warnings += "erroneous .pos file!\n";
@@ -67,6 +68,7 @@ RecordRead read_register_record(FILE *fl, Sequence &seq, int32_t max_length)
         nres++;
     }
     seq.length = int32_t(std::min(nres, limit));
+    seq.full_length = nres;
     if (nres > limit) warn_truncated(seq, max_length);  // as the FASTA reader does
 
     int64_t nreg = 0;

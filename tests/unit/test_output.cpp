@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/markup.h"
 #include "velcorin2/report.h"
 #include "velcorin2/velcorin2.h"
 
@@ -188,4 +189,69 @@ TEST(Regions, BoundsAndRegisterSegments)
     EXPECT_EQ(regions[0].to, 10);
     find_regions_above(p, 0.0, 11, regions);
     EXPECT_TRUE(regions.empty());
+}
+
+// Titles and codes in the SVG profile and the HTML report: markup, invalid
+// UTF-8, controls and direction overrides come out as visible text.
+TEST(Markup, AnyBytesBecomeText)
+{
+    std::string out;
+    append_markup_text(out, "<b a='1'>&\"\t\x01\xff\xc0\xaf caf\xc3\xa9 \xe2\x80\xae\xef\xbf\xbf");
+    EXPECT_EQ(out,
+              "&lt;b a=&#39;1&#39;&gt;&amp;&quot; \\x01\\xFF\\xC0\\xAF caf\xc3\xa9 \\xE2\\x80\\xAE\\xEF\\xBF\\xBF");
+    out.clear();
+    append_markup_text(out, "abcdef", 3);
+    EXPECT_EQ(out, "abc...");
+    out.clear();
+    append_data_uri(out, "<svg a=\"#\">\n%&</svg>");
+    EXPECT_EQ(out, "%3Csvg a='%23'%3E%0A%25%26%3C/svg%3E");
+}
+
+// The summary and the report write numbers with std::to_chars: the same
+// bytes as the printf formats of the logs and the region files.
+TEST(Markup, NumbersAsPrintfWritesThem)
+{
+    uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 20000; i++) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        const double v =
+            i < 10000 ? double(int64_t(x % 2000001) - 1000000) / 1000.0 : std::ldexp(double(x >> 11), -60 - i % 40);
+        char want[400];
+        std::string got;
+        append_fixed(got, v, 2);
+        std::snprintf(want, sizeof want, "%.2f", v);
+        ASSERT_EQ(got, want);
+        got.clear();
+        append_general(got, v, 4);
+        std::snprintf(want, sizeof want, "%.4g", v);
+        ASSERT_EQ(got, want);
+    }
+}
+
+// The profile of records too short to score, empty or not: the frame and a
+// note, never a read past the record; with stock scores, both curves.
+TEST(SvgProfile, ShortRecordsAndStock)
+{
+    ModelSpec spec;
+    spec.background_counts = VELCORIN2_SOURCE_DIR "/data/genfreq.dat";
+    spec.coil_counts = VELCORIN2_SOURCE_DIR "/data/posfreq.dat";
+    const auto model = load_model(spec);
+    Workspace w;
+    Prediction p;
+    for (const char *letters : {"", "MKV"}) {
+        const Sequence seq = sequence_from_letters("s", "", letters);
+        predict(*model, seq, {}, w, p);
+        std::string svg;
+        write_svg_profile(*model, seq, p, SvgOptions{}, svg);
+        EXPECT_NE(svg.find("not scored: shorter than 28 residues"), std::string::npos);
+        EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
+    }
+    const Sequence gcn4 = sequence_from_letters("gcn4", "", "MKQLEDKVEELLSKNYHLENEVARLKKLVGER");
+    predict(*model, gcn4, PredictOptions{false, true}, w, p);
+    std::string svg;
+    SvgOptions o;
+    o.stock = true;
+    write_svg_profile(*model, gcn4, p, o, svg);
+    EXPECT_NE(svg.find("stock scoring: raw score, right axis"), std::string::npos);
+    EXPECT_NE(svg.find("1-32:"), std::string::npos);  // the region and its register segment
 }
