@@ -23,9 +23,9 @@
 namespace velcorin2::cli {
 
 // raise_numbered: throws the numbered failure of `code` with `detail`.
-[[noreturn]] inline void raise_numbered(ErrorCode code, const std::string &detail)
+[[noreturn]] inline void raise_numbered(ErrorCode code, const std::string &detail, int sys_errno = 0)
 {
-    throw numbered_error(code, detail);
+    throw numbered_error(code, detail, sys_errno);
 }
 
 // usage: throws the usage text for standard error, status 255, with a

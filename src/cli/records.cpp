@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "../lib/errors.h"
 #include "velcorin2/counting.h"
 #include "velcorin2/io.h"
 
