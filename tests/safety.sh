@@ -132,6 +132,36 @@ same s.fa seqs.fa words-shift
 row sequences-as-output 2 "s.fa: refused, it holds sequences or registers" "$V" "${M[@]}" known.pos s.fa
 row two-outputs 2 "t.txt: refused, the table and the coil log would both be written there" "$V" "${M[@]}" seqs.fa t.txt t.txt
 row two-stdout 2 "-: refused, the table and the coil log would both be written there" "$V" "${M[@]}" seqs.fa - -
+# Files are known by what is open: standard input, a fallback .gz name, the
+# configuration file, a name swapped for a symlink after the check.
+{ echo; cat seqs.fa; } >blank.fa && cp blank.fa blank0.fa && cp hidden.fa h.fa.gz && cp hidden.fa in.fa.gz
+row stdin-is-output 2 "blank.fa: refused, it is the same file as the sequence input -" sh -c "\"$V\" ${M[*]} - blank.fa <blank.fa"
+row stdin-gz-is-output 2 "h.fa.gz: refused, it is the same file as the sequence input -" sh -c "\"$V\" ${M[*]} - h.fa.gz <h.fa.gz"
+row dev-stdin-is-output 2 "/dev/stdin: refused, it is the same file as the sequence input -" sh -c "\"$V\" ${M[*]} - /dev/stdin <h.fa.gz"
+row fallback-is-output 2 "in.fa.gz: refused, it is the same file as the sequence input in.fa" "$V" "${M[@]}" in.fa in.fa.gz
+same blank.fa blank0.fa stdin-is-output && same h.fa.gz hidden.fa stdin-gz-is-output && same in.fa.gz hidden.fa fallback
+printf 'genbnk = %s\ncctb = %s\nlib = 1 2 3\n' "$G" "$P" >my.conf && cp my.conf my0.conf
+for at in "seqs.fa my.conf" "seqs.fa t.txt my.conf" "--regions my.conf seqs.fa t.txt"; do
+  cp my0.conf my.conf
+  row "config-as-output ($at)" 2 "my.conf: refused, it is the same file as the configuration file $work/my.conf" \
+    env VELCORIN_CONFIG="$work/my.conf" "$V" $at
+done
+same my.conf my0.conf config-as-output && cp my0.conf my.conf
+VELCORIN_CONFIG=my.conf "$V" seqs.fa plain.txt >/dev/null 2>&1 && VELCORIN_CONFIG=my.conf "$V" --no-table --gff3 g.gff3 seqs.fa >/dev/null 2>&1
+VELCORIN_CONFIG=my.conf "$V" seqs.fa /dev/stdout >stdout.txt 2>/dev/null && same stdout.txt plain.txt "/dev/stdout as the table"
+VELCORIN_CONFIG=my.conf "$V" --no-table --gff3 /proc/self/fd/1 seqs.fa >stdout.gff3 2>/dev/null && same stdout.gff3 g.gff3 "fd 1 as the GFF3 file"
+row stdout-twice 2 "/dev/stdout: refused, the table and the GFF3 file would both be written there" "$V" --gff3 /dev/stdout "${M[@]}" seqs.fa -
+row stdout-closed 2 "-: refused, standard output is closed" sh -c "\"$V\" ${M[*]} - - <seqs.fa >&-"
+ln -s real.out dangling.out
+row dangling-symlink 2 "dangling.out: refused, the table and the region table would both be written there" "$V" --regions dangling.out "${M[@]}" seqs.fa real.out
+# The output becomes a symlink to a count file while the PosFreq file is read (from a FIFO).
+cp "$G" g.dat && mkfifo pos.fifo && echo keep >swapped.txt
+(exec 3>pos.fifo; head -c 2 "$P" >&3; sleep 1; ln -s g.dat swap.tmp && mv -T swap.tmp swapped.txt; tail -c +3 "$P" >&3) &
+row swapped-for-symlink 2 "swapped.txt: refused, it is the same file as the GenFreq file g.dat" "$V" 1 2 3 g.dat pos.fifo seqs.fa swapped.txt
+wait
+same g.dat "$G" swapped-for-symlink
+row gzip-through-pipe 0 "Done." bash -c "\"$V\" ${M[*]} <(cat hidden.fa) piped.txt"
+same piped.txt plain.txt gzip-through-pipe
 mkfifo fifo.ps
 row plot-fifo 2 "cannot open fifo.ps as w, 577: not a regular file" "$V" -g --plot fifo.ps "${M[@]}" seqs.fa t.txt
 ln -s victim2 link.ps
