@@ -98,6 +98,14 @@ if command -v strace >/dev/null; then
   done
 fi
 
+# Out of memory or threads: a message and status 2, never an abort, and no scratch file left.
+if ! ldd "$V" 2>/dev/null | grep -qE 'lib[at]san'; then
+  python3 -c 'import random; random.seed(1); print(">long"); print("".join(random.choice("LKEAIQRDNVST") for _ in range(2000000)))' >long.fa
+  row out-of-memory 2 "ERROR: Not Enough Memory" sh -c "ulimit -v 300000; exec \"$V\" --max-length 0 -g --plot oom.ps ${M[*]} long.fa oom.txt"
+  row out-of-threads 2 "ERROR: Not Enough Memory to start thread" sh -c "ulimit -v 400000; exec \"$V\" --threads 100 -g --plot oom.ps ${M[*]} seqs.fa oom.txt"
+  [ -z "$(ls oom.ps.* 2>/dev/null)" ] || fail "out of memory: the plot's scratch file stayed behind"
+fi
+
 # A name starting with ~user is that user's home directory.
 me=$(id -un) myhome=$(getent passwd "$(id -un)" | cut -d: -f6)
 if [ -d "$myhome" ] && [ -x "$myhome" ]; then
