@@ -193,6 +193,19 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     "$V" -g --plot open/tr.ps "${M[@]}" shared/seqs.fa open/t.txt
   M=(1 2 3 "$G" "$P")
 fi
+# A failed or interrupted run leaves the old plot and no scratch file.
+gzip -c small.fa | head -c 2000 >trunc.fa.gz && echo old >kept.ps
+row plot-truncated-input 2 "ERROR: Error while reading from trunc.fa.gz" "$V" -g --plot kept.ps "${M[@]}" trunc.fa.gz p1.txt
+row plot-full-disk 2 "ERROR: Error while writing in /dev/full" "$V" -g --plot kept.ps "${M[@]}" seqs.fa /dev/full
+row plot-failing-command 2 "ERROR: Error while writing in |exit 3" sh -c 'trap "" PIPE; exec "$@"' sh "$V" -g --plot kept.ps "${M[@]}" seqs.fa '|exit 3'
+[ "$(cat kept.ps)" = old ] || fail "a failed run replaced the plot"
+mkfifo sig.fifo
+for sig in TERM INT; do
+  st=$(set -m; "$V" -g --plot sig.ps "${M[@]}" sig.fifo sig.txt >/dev/null 2>&1 & pid=$!
+       exec 3>sig.fifo; printf '>a\n' >&3; sleep 1; kill -$sig $pid; wait $pid; echo $?)
+  [ "$st" = $((128 + $(kill -l $sig))) ] || fail "SIG$sig: status $st"
+  [ -z "$(ls sig.ps.* kept.ps.* 2>/dev/null)" ] || fail "SIG$sig: the plot's scratch file stayed behind"
+done
 printf '>x hi) show (%s/pwned) (w) file dup (by plot) writestring closefile (\n%s\n' "$work" \
   MSKLEELLKKNEELEKKVAELEKENAELKKKLEELEKKLAELEQKNKELEKKLAEL >evil.fa
 row plot-injection 0 "Done." "$V" -g --plot evil.ps "${M[@]}" evil.fa e.txt

@@ -127,7 +127,7 @@ enum class ScratchMode {
 };
 
 // open_scratch: a new file (created exclusively) beside `target`, registered
-// so that SIGINT, SIGTERM and SIGHUP remove it (remove_scratch_files_on_signals).
+// so that SIGINT, SIGTERM, SIGHUP and SIGPIPE remove it (remove_scratch_files_on_signals).
 // False, with the reason in *why and nothing created, when it is refused or
 // cannot be made.
 bool open_scratch(const std::string &target, ScratchMode mode, ScratchFile &f, std::string *why);
@@ -142,8 +142,9 @@ Commit commit_scratch(ScratchFile &f, bool replace, bool sync, std::string *why)
 // discard_scratch: closes and removes the scratch file; nothing reported.
 void discard_scratch(ScratchFile &f);
 
-// remove_scratch_files_on_signals: from now on SIGINT, SIGTERM and SIGHUP
-// remove every open scratch file before the process ends as the signal says.
+// remove_scratch_files_on_signals: from now on SIGINT, SIGTERM, SIGHUP and
+// SIGPIPE (unless ignored) remove every open scratch file before the process ends
+// as the signal says.
 void remove_scratch_files_on_signals();
 
 // ---- 3. Sequences ---------------------------------------------------------------------------
