@@ -227,6 +227,25 @@ if [ -f "$bin/cmake_install.cmake" ] && cmake --install "$bin" --prefix "$work/i
   VELCORIN_CONFIG="$work/inst/share/velcorin2/velcorin2.conf" "$V" seqs.fa named.txt >/dev/null 2>&1
   same inst.txt named.txt installed-config
   row build-tree-config 255 "Couldn't find config file" env -u VELCORIN_CONFIG HOME="$work/nohome" "$V" seqs.fa b.txt
+  # A configuration that another user can change is refused, not run.
+  if [ "$(id -u)" = 0 ]; then
+    chown nobody "$work/inst/share/velcorin2"
+    row installed-foreign-dir 2 "velcorin2.conf: refused, the directory $work/inst/share/velcorin2 belongs to another user" \
+      env -u VELCORIN_CONFIG HOME="$work/nohome" "$work/inst/bin/velcorin2" seqs.fa f.txt
+    chown root "$work/inst/share/velcorin2"
+  fi
+  cp out.conf .velcorin2 && chmod 664 .velcorin2
+  row home-config-group-writable 2 "refused, $work/.velcorin2 is writable by group or others" env -u VELCORIN_CONFIG "$V" seqs.fa
+  rm .velcorin2
+  # A program path too long for the lookup's buffer is not cut to an ancestor's.
+  a=$(printf 'a%.0s' $(seq 200)) b=$(printf 'b%.0s' $(seq 200)) c=$(printf 'c%.0s' $(seq 200))
+  mkdir -p "lp/$a/$b/$c" "lp/$a/share/velcorin2" && cp "$work/inst/bin/velcorin2" "lp/$a/$b/$c/"
+  cp "$work/inst/share/velcorin2/velcorin2.conf" "lp/$a/share/velcorin2/"
+  row long-program-path 255 "Couldn't find config file" env -u VELCORIN_CONFIG HOME="$work/nohome" "$work/lp/$a/$b/$c/velcorin2" seqs.fa lp.txt
+  # A relative prefix: the installed configuration names its files absolutely.
+  cmake --install "$bin" --prefix relinst >/dev/null 2>&1
+  grep -q "^genbnk = $work/relinst/share/velcorin2/genfreq.dat$" relinst/share/velcorin2/velcorin2.conf ||
+    fail "relative prefix: $(grep genbnk relinst/share/velcorin2/velcorin2.conf)"
 fi
 
 [ "$failures" = 0 ] && echo "all rows passed"
