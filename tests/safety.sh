@@ -221,6 +221,18 @@ grep -qE "^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] " closed.txt && fail "closed 
 row counts-fifo 2 "fifo.ps is not a regular file; refused" "$C" -f -o fifo.ps genfreq seqs.fa
 [ -p fifo.ps ] || fail "counts-fifo: the FIFO was replaced"
 
+# The counting tool never replaces a file it read, and writes no line its readers refuse.
+mkdir parts && for i in $(seq 300); do cp seqs.fa "parts/background_part_$i.fa"; done
+cat parts/*_1?.fa >bg.fa && cp bg.fa bg0.fa && cp known.pos c.pos
+row counts-output-is-input 2 "c.pos: refused, it is the same file as the input c.pos" "$C" -f -o c.pos posfreq c.pos
+cp known.pos c.pos
+row counts-output-is-stdin 2 "c.pos: refused, it is the same file as the input -" sh -c "\"$C\" -f -o c.pos posfreq <c.pos"
+row counts-calibrate-output-is-input 2 "bg.fa: refused, it is the same file as the input bg.fa" \
+  "$C" -f -o bg.fa --distances 1,2,3 calibrate "$G" "$P" bg.fa
+same c.pos known.pos counts-output-is-input && same bg.fa bg0.fa counts-calibrate-output-is-input
+"$C" -o many.cal --distances 1,2,3 calibrate "$G" "$P" parts/*.fa >/dev/null 2>&1 || fail "counts-many-sources: status $?"
+row calib-many-sources 0 "Done." "$V" --calib many.cal "${M[@]}" seqs.fa many.txt
+
 # ---- An installed program finds the configuration installed beside it.
 if [ -f "$bin/cmake_install.cmake" ] && cmake --install "$bin" --prefix "$work/inst" >/dev/null 2>&1; then
   row installed-config 0 "Done." env -u VELCORIN_CONFIG HOME="$work/nohome" "$work/inst/bin/velcorin2" seqs.fa inst.txt
