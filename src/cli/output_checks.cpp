@@ -78,9 +78,12 @@ bool outputs_take_standard_output(const RunSettings &s)
     for (const FileName *f : {&s.table, &s.coil_log, &s.sequence_log, &s.gff3, &s.regions_tsv}) {
         if (!f->given) continue;
         FileId id{};
-        if (names_standard_output(f->name.c_str()) ||
-            (out.has_id && file_identity(f->name.c_str(), &id) && id == out.id))
-            return true;
+        if (names_standard_output(f->name.c_str())) return true;
+        try {
+            if (out.has_id && file_identity(f->name.c_str(), &id) && id == out.id) return true;
+        } catch (const Error &) {
+            // A name that cannot be expanded is reported when it is opened.
+        }
     }
     return false;
 }

@@ -1,9 +1,9 @@
-// streams: opening and closing every file of a run by name.
+// streams: opening the inputs of a run by name, and closing every stream.
 //
 // Contents:
 //   1. Bookkeeping: what close_stream must know of each stream
 //   2. Names: home directories, compressed data
-//   3. Opening inputs (zcat for compressed data) and outputs (commands, files)
+//   3. Opening inputs (zcat for compressed data); outputs: output_streams.cpp
 //   4. Closing, checked or quiet
 //
 // Streams come from files, standard streams, zcat started without a shell,
@@ -27,6 +27,7 @@
 #include <string>
 
 #include "errors.h"
+#include "stream_tracking.h"
 #include "velcorin2/io.h"
 
 extern char **environ;
@@ -67,9 +68,9 @@ int wait_child(pid_t pid)
     return status;
 }
 
-// Records a freshly opened stream under the name the caller gave.
-void track(FILE *fp, const char *name, bool writing, bool pipe, const FileId *id = nullptr, pid_t zcat = 0,
-           pid_t feeder = 0)
+}  // namespace
+
+void track(FILE *fp, const char *name, bool writing, bool pipe, const FileId *id, pid_t zcat, pid_t feeder)
 {
     int fd = fileno(fp);
     if (fd < 0 || fd >= MAXFD) {
@@ -86,21 +87,22 @@ void track(FILE *fp, const char *name, bool writing, bool pipe, const FileId *id
     slots[size_t(fd)] = Slot{fp, writing, {zcat, feeder}, name, id != nullptr, id ? *id : FileId{}};
 }
 
-// ---- 2. Names -----------------------------------------------------------------------
-
-bool ends_with(const char *s, const char *suffix)
-{
-    size_t n = std::strlen(s), k = std::strlen(suffix);
-    return n >= k && std::strcmp(s + n - k, suffix) == 0;
-}
-
-// identity_of: the device and inode of the regular file open on `fd`.
 bool identity_of(int fd, FileId *id)
 {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     *id = FileId{st.st_dev, st.st_ino, ""};
     return true;
+}
+
+// ---- 2. Names -----------------------------------------------------------------------
+
+namespace {
+
+bool ends_with(const char *s, const char *suffix)
+{
+    size_t n = std::strlen(s), k = std::strlen(suffix);
+    return n >= k && std::strcmp(s + n - k, suffix) == 0;
 }
 
 // Whether two bytes start gzip or compress data.
@@ -203,15 +205,6 @@ FILE *open_zcat(int fd, const char *name, const FileId *id, const unsigned char 
     return fp;
 }
 
-FILE *open_command(const char *given)
-{
-    // "e": the pipe is not inherited by later children (zcat, other commands).
-    FILE *fp = popen(given + 1, "we");
-    if (!fp) raise_numbered(ErrorCode::OPEN, given);
-    track(fp, given, true, true);
-    return fp;
-}
-
 // peek: up to two bytes of a stream that cannot be read again (standard
 // input, a pipe, a FIFO, a device), for its compression magic.
 ssize_t peek(int fd, unsigned char *b)
@@ -287,21 +280,6 @@ FILE *open_file_for_reading(const char *name, const char *given)
     raise_numbered(ErrorCode::OPEN, given, ENOENT);
 }
 
-// The first bytes of an existing regular file, read through a descriptor of
-// its own; false when the name no longer leads to the file `fd` holds.
-bool read_head(const char *path, const struct stat &st, std::string *head)
-{
-    const int rfd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (rfd < 0) return true;  // unreadable (write-only): nothing the program reads
-    struct stat rs;
-    bool same = fstat(rfd, &rs) == 0 && rs.st_dev == st.st_dev && rs.st_ino == st.st_ino;
-    char buf[64];
-    const ssize_t n = same ? pread(rfd, buf, sizeof buf - 1, 0) : 0;
-    close(rfd);
-    head->assign(buf, size_t(std::max<ssize_t>(n, 0)));
-    return same;
-}
-
 }  // namespace
 
 FILE *open_input(const char *name)
@@ -309,83 +287,6 @@ FILE *open_input(const char *name)
     if (std::strcmp(name, "-") == 0) return open_stdin(name);
     const std::string path = expand_home(name);
     return open_file_for_reading(path.c_str(), name);
-}
-
-bool names_standard_output(const char *name)
-{
-    for (const char *alias : {"-", "/dev/stdout", "/proc/self/fd/1", "/dev/fd/1"})
-        if (std::strcmp(name, alias) == 0) return true;
-    return false;
-}
-
-FILE *open_output(const char *name, const OutputCheck &check)
-{
-    OutputTarget t;
-    if (names_standard_output(name)) {
-        if (closed_at_start.test(STDOUT_FILENO))
-            raise_numbered(ErrorCode::OPEN, std::string(name) + ": refused, standard output is closed");
-        t.standard = true;
-        t.regular = identity_of(STDOUT_FILENO, &t.id);
-        if (check) check(t);
-        track(stdout, name, true, false);
-        return stdout;
-    }
-    if (name[0] == '|') return open_command(name);
-    const std::string path = expand_home(name);
-    // Opened as it stands, emptied only once it is known what it is: the
-    // name may have changed (a symlink to an input) since it was checked.
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0)
-        raise_numberedf(ErrorCode::OPEN, ": cannot open %s as w, %d: %s\n", path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                        std::strerror(errno));
-    try {
-        struct stat st;
-        t.regular = identity_of(fd, &t.id) && fstat(fd, &st) == 0;
-        if (t.regular && st.st_size > 0 && !read_head(path.c_str(), st, &t.head))
-            raise_numbered(ErrorCode::OPEN, std::string(name) + ": refused, it changed while it was opened");
-        if (check) check(t);
-        if (t.regular && ftruncate(fd, 0) != 0)
-            raise_numberedf(ErrorCode::OPEN, ": cannot open %s as w, %d: %s\n", path.c_str(),
-                            O_WRONLY | O_CREAT | O_TRUNC, std::strerror(errno));
-    } catch (...) {
-        close(fd);
-        throw;
-    }
-    FILE *fp = fdopen(fd, "w");
-    if (!fp) {
-        close(fd);
-        raise_numbered(ErrorCode::OPEN, path);
-    }
-    track(fp, name, true, false);
-    return fp;
-}
-
-bool file_identity(const char *name, FileId *id)
-{
-    if (names_standard_output(name) || name[0] == '|') return false;
-    std::string path = expand_home(name);
-    struct stat st;
-    // A dangling symlink makes its target: that is the file it names.
-    for (int hops = 0; hops < 40 && stat(path.c_str(), &st) != 0; hops++) {
-        char to[4096];
-        const ssize_t n =
-            lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? readlink(path.c_str(), to, sizeof to) : -1;
-        if (n <= 0 || n == ssize_t(sizeof to)) break;
-        const std::string target(to, size_t(n));
-        const size_t slash = path.rfind('/');
-        path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
-    }
-    if (stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return false;
-        *id = FileId{st.st_dev, st.st_ino, ""};
-        return true;
-    }
-    // Not there yet: the directory it would be made in, and its name there.
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    if (stat(dir.c_str(), &st) != 0) return false;
-    *id = FileId{st.st_dev, st.st_ino, slash == std::string::npos ? path : path.substr(slash + 1)};
-    return true;
 }
 
 bool stream_file(FILE *fl, FileId *id)
