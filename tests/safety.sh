@@ -114,6 +114,14 @@ if needs "I/O failure injection" strace strace; then
   done
 fi
 
+# Out of memory or threads: a message and status 2, never an abort, and no scratch file left.
+if ! ldd "$V" 2>/dev/null | grep -qE 'lib[at]san'; then
+  { echo '>long'; yes LKEAIQRDNVSTLKEAIQRDNVSTLKEAIQRDNVSTLKEAIQRDNVST | head -n 40000; } >long.fa
+  row out-of-memory 2 "ERROR: Not Enough Memory" sh -c "ulimit -v 300000; exec \"$V\" --max-length 0 -g --plot oom.ps ${M[*]} long.fa oom.txt"
+  row out-of-threads 2 "ERROR: Not Enough Memory to start thread" sh -c "ulimit -v 400000; exec \"$V\" --threads 100 -g --plot oom.ps ${M[*]} seqs.fa oom.txt"
+  [ -z "$(ls oom.ps.* 2>/dev/null)" ] || fail "out of memory: the plot's scratch file stayed behind"
+fi
+
 # A name starting with ~user is that user's home directory.
 me=$(id -un) myhome=$(getent passwd "$(id -un)" | cut -d: -f6)
 if [ -d "$myhome" ] && [ -x "$myhome" ]; then
@@ -154,6 +162,36 @@ row report-is-input 2 "s.fa: refused, it is the same file as the sequence input 
 row report-is-table 2 "t.txt: refused, the table and the HTML report would both be written there" \
   "$V" --html t.txt "${M[@]}" seqs.fa t.txt
 row summary-stdout 2 "-: refused, the table and the summary would both be written there" "$V" --summary - "${M[@]}" seqs.fa -
+# Files are known by what is open: standard input, a fallback .gz name, the
+# configuration file, a name swapped for a symlink after the check.
+{ echo; cat seqs.fa; } >blank.fa && cp blank.fa blank0.fa && cp hidden.fa h.fa.gz && cp hidden.fa in.fa.gz
+row stdin-is-output 2 "blank.fa: refused, it is the same file as the sequence input -" sh -c "\"$V\" ${M[*]} - blank.fa <blank.fa"
+row stdin-gz-is-output 2 "h.fa.gz: refused, it is the same file as the sequence input -" sh -c "\"$V\" ${M[*]} - h.fa.gz <h.fa.gz"
+row dev-stdin-is-output 2 "/dev/stdin: refused, it is the same file as the sequence input -" sh -c "\"$V\" ${M[*]} - /dev/stdin <h.fa.gz"
+row fallback-is-output 2 "in.fa.gz: refused, it is the same file as the sequence input in.fa" "$V" "${M[@]}" in.fa in.fa.gz
+same blank.fa blank0.fa stdin-is-output && same h.fa.gz hidden.fa stdin-gz-is-output && same in.fa.gz hidden.fa fallback
+printf 'genbnk = %s\ncctb = %s\nlib = 1 2 3\n' "$G" "$P" >my.conf && cp my.conf my0.conf
+for at in "seqs.fa my.conf" "seqs.fa t.txt my.conf" "--regions my.conf seqs.fa t.txt"; do
+  cp my0.conf my.conf
+  row "config-as-output ($at)" 2 "my.conf: refused, it is the same file as the configuration file $work/my.conf" \
+    env VELCORIN_CONFIG="$work/my.conf" "$V" $at
+done
+same my.conf my0.conf config-as-output && cp my0.conf my.conf
+VELCORIN_CONFIG=my.conf "$V" seqs.fa plain.txt >/dev/null 2>&1 && VELCORIN_CONFIG=my.conf "$V" --no-table --gff3 g.gff3 seqs.fa >/dev/null 2>&1
+VELCORIN_CONFIG=my.conf "$V" seqs.fa /dev/stdout >stdout.txt 2>/dev/null && same stdout.txt plain.txt "/dev/stdout as the table"
+VELCORIN_CONFIG=my.conf "$V" --no-table --gff3 /proc/self/fd/1 seqs.fa >stdout.gff3 2>/dev/null && same stdout.gff3 g.gff3 "fd 1 as the GFF3 file"
+row stdout-twice 2 "/dev/stdout: refused, the table and the GFF3 file would both be written there" "$V" --gff3 /dev/stdout "${M[@]}" seqs.fa -
+row stdout-closed 2 "-: refused, standard output is closed" sh -c "\"$V\" ${M[*]} - - <seqs.fa >&-"
+ln -s real.out dangling.out
+row dangling-symlink 2 "dangling.out: refused, the table and the region table would both be written there" "$V" --regions dangling.out "${M[@]}" seqs.fa real.out
+# The output becomes a symlink to a count file while the PosFreq file is read (from a FIFO).
+cp "$G" g.dat && mkfifo pos.fifo && echo keep >swapped.txt
+(exec 3>pos.fifo; head -c 2 "$P" >&3; sleep 1; ln -s g.dat swap.tmp && mv -T swap.tmp swapped.txt; tail -c +3 "$P" >&3) &
+row swapped-for-symlink 2 "swapped.txt: refused, it is the same file as the GenFreq file g.dat" "$V" 1 2 3 g.dat pos.fifo seqs.fa swapped.txt
+wait
+same g.dat "$G" swapped-for-symlink
+row gzip-through-pipe 0 "Done." bash -c "\"$V\" ${M[*]} <(cat hidden.fa) piped.txt"
+same piped.txt plain.txt gzip-through-pipe
 mkfifo fifo.ps
 row plot-fifo 2 "cannot open fifo.ps as w, 577: not a regular file" "$V" -g --plot fifo.ps "${M[@]}" seqs.fa t.txt
 ln -s victim2 link.ps
@@ -179,6 +217,19 @@ elif needs "rows as another user" setpriv util-linux; then
     "$V" -g --plot open/tr.ps "${M[@]}" shared/seqs.fa open/t.txt
   M=(1 2 3 "$G" "$P")
 fi
+# A failed or interrupted run leaves the old plot and no scratch file.
+gzip -c small.fa | head -c 2000 >trunc.fa.gz && echo old >kept.ps
+row plot-truncated-input 2 "ERROR: Error while reading from trunc.fa.gz" "$V" -g --plot kept.ps "${M[@]}" trunc.fa.gz p1.txt
+row plot-full-disk 2 "ERROR: Error while writing in /dev/full" "$V" -g --plot kept.ps "${M[@]}" seqs.fa /dev/full
+row plot-failing-command 2 "ERROR: Error while writing in |exit 3" sh -c 'trap "" PIPE; exec "$@"' sh "$V" -g --plot kept.ps "${M[@]}" seqs.fa '|exit 3'
+[ "$(cat kept.ps)" = old ] || fail "a failed run replaced the plot"
+mkfifo sig.fifo
+for sig in TERM INT; do
+  st=$(set -m; "$V" -g --plot sig.ps "${M[@]}" sig.fifo sig.txt >/dev/null 2>&1 & pid=$!
+       exec 3>sig.fifo; printf '>a\n' >&3; sleep 1; kill -$sig $pid; wait $pid; echo $?)
+  [ "$st" = $((128 + $(kill -l $sig))) ] || fail "SIG$sig: status $st"
+  [ -z "$(ls sig.ps.* kept.ps.* 2>/dev/null)" ] || fail "SIG$sig: the plot's scratch file stayed behind"
+done
 printf '>x hi) show (%s/pwned) (w) file dup (by plot) writestring closefile (\n%s\n' "$work" \
   MSKLEELLKKNEELEKKVAELEKENAELKKKLEELEKKLAELEQKNKELEKKLAEL >evil.fa
 row plot-injection 0 "Done." "$V" -g --plot evil.ps "${M[@]}" evil.fa e.txt
@@ -194,12 +245,44 @@ grep -qE "^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] " closed.txt && fail "closed 
 row counts-fifo 2 "fifo.ps is not a regular file; refused" "$C" -f -o fifo.ps genfreq seqs.fa
 [ -p fifo.ps ] || fail "counts-fifo: the FIFO was replaced"
 
+# The counting tool never replaces a file it read, and writes no line its readers refuse.
+for i in $(seq 10); do cat seqs.fa; done >bg.fa && cp bg.fa bg0.fa && cp known.pos c.pos
+row counts-output-is-input 2 "c.pos: refused, it is the same file as the input c.pos" "$C" -f -o c.pos posfreq c.pos
+cp known.pos c.pos
+row counts-output-is-stdin 2 "c.pos: refused, it is the same file as the input -" sh -c "\"$C\" -f -o c.pos posfreq <c.pos"
+row counts-calibrate-output-is-input 2 "bg.fa: refused, it is the same file as the input bg.fa" \
+  "$C" -f -o bg.fa --distances 1,2,3 calibrate "$G" "$P" bg.fa
+same c.pos known.pos counts-output-is-input && same bg.fa bg0.fa counts-calibrate-output-is-input
+cp seqs.fa background_part_1.fa
+"$C" -o many.cal --distances 1,2,3 calibrate "$G" "$P" $(for i in $(seq 300); do echo background_part_1.fa; done) \
+  >/dev/null 2>&1 || fail "counts-many-sources: status $?"
+row calib-many-sources 0 "Done." "$V" --calib many.cal "${M[@]}" seqs.fa many.txt
+
 # ---- An installed program finds the configuration installed beside it.
 if [ -f "$bin/cmake_install.cmake" ] && cmake --install "$bin" --prefix "$work/inst" >/dev/null 2>&1; then
   row installed-config 0 "Done." env -u VELCORIN_CONFIG HOME="$work/nohome" "$work/inst/bin/velcorin2" seqs.fa inst.txt
   VELCORIN_CONFIG="$work/inst/share/velcorin2/velcorin2.conf" "$V" seqs.fa named.txt >/dev/null 2>&1
   same inst.txt named.txt installed-config
   row build-tree-config 255 "Couldn't find config file" env -u VELCORIN_CONFIG HOME="$work/nohome" "$V" seqs.fa b.txt
+  # A configuration that another user can change is refused, not run.
+  if [ "$(id -u)" = 0 ]; then
+    chown nobody "$work/inst/share/velcorin2"
+    row installed-foreign-dir 2 "velcorin2.conf: refused, the directory $work/inst/share/velcorin2 belongs to another user" \
+      env -u VELCORIN_CONFIG HOME="$work/nohome" "$work/inst/bin/velcorin2" seqs.fa f.txt
+    chown root "$work/inst/share/velcorin2"
+  fi
+  cp out.conf .velcorin2 && chmod 664 .velcorin2
+  row home-config-group-writable 2 "refused, $work/.velcorin2 is writable by group or others" env -u VELCORIN_CONFIG "$V" seqs.fa
+  rm .velcorin2
+  # A program path too long for the lookup's buffer is not cut to an ancestor's.
+  a=$(printf 'a%.0s' $(seq 200)) b=$(printf 'b%.0s' $(seq 200)) c=$(printf 'c%.0s' $(seq 200))
+  mkdir -p "lp/$a/$b/$c" "lp/$a/share/velcorin2" && cp "$work/inst/bin/velcorin2" "lp/$a/$b/$c/"
+  cp "$work/inst/share/velcorin2/velcorin2.conf" "lp/$a/share/velcorin2/"
+  row long-program-path 255 "Couldn't find config file" env -u VELCORIN_CONFIG HOME="$work/nohome" "$work/lp/$a/$b/$c/velcorin2" seqs.fa lp.txt
+  # A relative prefix: the installed configuration names its files absolutely.
+  cmake --install "$bin" --prefix relinst >/dev/null 2>&1
+  grep -q "^genbnk = $work/relinst/share/velcorin2/genfreq.dat$" relinst/share/velcorin2/velcorin2.conf ||
+    fail "relative prefix: $(grep genbnk relinst/share/velcorin2/velcorin2.conf)"
 fi
 
 [ "$failures" = 0 ] && echo "all rows passed"

@@ -10,7 +10,8 @@
 //   count_background, count_coils   every record of one input into the count tables
 //   parse_distances   the value of --distances
 //   make_calibration  the calibration of a model from its background
-//   Output, open_output, commit_output   the output, written beside its name and renamed when complete
+//   Output, open_output, commit_output   the output, written beside its name and renamed when complete,
+//                     never over a file the run read
 //   counts_main       the command line and the run
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -92,11 +94,42 @@ void print_help()
 
 // ---- Counting -----------------------------------------------------------------
 
+// The files the inputs read (standard input's and a fallback ".gz" name's
+// included), so that the output never replaces one of them.
+struct ReadFile {
+    std::string name;
+    FileId id;
+};
+struct ReadFiles {
+    std::string output;  // the output's name
+    std::vector<ReadFile> files;
+};
+
+// refuse_inputs: an output that would replace (or, on standard output,
+// write into) a file the run reads is refused.
+void refuse_inputs(const ReadFiles &read)
+{
+    const std::string &name = read.output;
+    struct stat st;
+    const bool there = name == "-" ? fstat(STDOUT_FILENO, &st) == 0 : lstat(name.c_str(), &st) == 0;
+    if (!there || !S_ISREG(st.st_mode)) return;
+    for (const ReadFile &r : read.files)
+        if (r.id.dev == st.st_dev && r.id.ino == st.st_ino)
+            die(name + ": refused, it is the same file as the input " + r.name);
+}
+
 // Input: an input stream that is closed when it goes out of scope, also
-// when a failure unwinds through the counting.
+// when a failure unwinds through the counting.  An input that is the
+// output is refused before it is read.
 struct Input {
     FILE *fl;
-    explicit Input(const char *name) : fl(open_input(name)) {}
+    Input(const char *name, ReadFiles &read) : fl(open_input(name))
+    {
+        FileId id{};
+        if (!stream_file(fl, &id)) return;
+        read.files.push_back(ReadFile{name, id});
+        refuse_inputs(read);
+    }
     ~Input() { close_stream_quietly(fl); }
     void close()  // the checked close of a complete read
     {
@@ -133,9 +166,9 @@ bool add_coil_record(CoilCounts &t, const Sequence &s)
 }
 
 // count_background: every FASTA record of `input` into `t`; the records read.
-long count_background(const char *input, BackgroundCounts &t)
+long count_background(const char *input, BackgroundCounts &t, ReadFiles &read)
 {
-    Input in(input);
+    Input in(input, read);
     Sequence s;
     long n = 0;
     while (read_fasta_record(in.fl, s, DEFAULT_MAX_LENGTH)) {
@@ -150,9 +183,9 @@ long count_background(const char *input, BackgroundCounts &t)
 // count_coils: every register-file record of `input` into `t`; the records
 // read.  A record cut short by the end of the input is an error, not a
 // silently lost record.
-long count_coils(const char *input, CoilCounts &t)
+long count_coils(const char *input, CoilCounts &t, ReadFiles &read)
 {
-    Input in(input);
+    Input in(input, read);
     Sequence s;
     long n = 0;
     for (RecordRead r; (r = read_register_record(in.fl, s, DEFAULT_MAX_LENGTH)) != RecordRead::END;) {
@@ -205,11 +238,28 @@ std::string source_name(const char *in)
     return name;
 }
 
+// summarise: the background's names as the one line the calibration file
+// gives them: all of them, or the first ones and how many more, so that
+// the line stays far below the 4096 characters its reader takes.
+std::string summarise(const std::vector<std::string> &names)
+{
+    constexpr size_t ROOM = 1000;
+    std::string line;
+    for (size_t i = 0; i < names.size(); i++) {
+        const size_t rest = i + 1 < names.size() ? 32 : 0;  // " and N more"
+        if (i > 0 && line.size() + 1 + names[i].size() + rest > ROOM)
+            return line + " and " + std::to_string(names.size() - i) + " more";
+        line += (i > 0 ? " " : "") + names[i];
+    }
+    return line;
+}
+
 // make_calibration: the calibration of the model (the count files `gen` and
 // `pos`, the distances and proline rule of `choice`) fitted to the FASTA `inputs`.
 std::unique_ptr<Calibration> make_calibration(const ModelChoice &choice, const char *gen, const char *pos,
-                                              const std::vector<const char *> &inputs)
+                                              const std::vector<const char *> &inputs, ReadFiles &read)
 {
+    for (const char *count_file : {gen, pos}) Input(count_file, read);  // only noted: the model reads them
     ModelSpec spec;
     spec.background_counts = gen;
     spec.coil_counts = pos;
@@ -218,18 +268,18 @@ std::unique_ptr<Calibration> make_calibration(const ModelChoice &choice, const c
     std::unique_ptr<Model> m = load_model(spec);
 
     auto bg = std::make_unique<BackgroundScores>();
-    std::string source;
+    std::vector<std::string> sources;
     for (const char *name : inputs) {
-        Input in(name);
+        Input in(name, read);
         if (score_background(in.fl, *m, DEFAULT_MAX_LENGTH, *bg, print_warnings) == 0)
             std::fprintf(stderr, "%s: warning: no records in %s\n", PROG, name);
         in.close();
-        source += (source.empty() ? "" : " ") + source_name(name);
+        sources.push_back(source_name(name));
     }
     if (bg->chains == 0) die("no records read; nothing written");
     auto c = std::make_unique<Calibration>();
     std::string why;
-    if (!calibrate(*m, *bg, source, *c, &why)) die(why + "; nothing written");
+    if (!calibrate(*m, *bg, summarise(sources), *c, &why)) die(why + "; nothing written");
     return c;
 }
 
@@ -246,8 +296,9 @@ struct Output {
     ~Output() { discard_scratch(file); }
 };
 
-void open_output(const std::string &name, Output &o)
+void open_output(const std::string &name, Output &o, const ReadFiles &read)
 {
+    refuse_inputs(read);  // again: the name may have changed meanwhile
     o.name = name;
     if (name == "-") {
         o.fl = stdout;
@@ -334,16 +385,17 @@ int counts_run(int argc, char **argv)
     const char *genfile = calib ? argv[k++] : nullptr;
     const char *posfile = calib ? argv[k++] : nullptr;
 
-    std::vector<const char *> inputs(argv + k, argv + argc);
-    if (inputs.empty()) inputs.push_back(DEFAULT_INPUT);
+    const std::vector<const char *> inputs =
+        k < argc ? std::vector<const char *>(argv + k, argv + argc) : std::vector<const char *>{DEFAULT_INPUT};
 
     // Refused before the counting starts, and again atomically at the end.
     struct stat st;
     if (!force && out != "-" && lstat(out.c_str(), &st) == 0) die(out + " exists; use --force to replace it");
     Output o;
+    ReadFiles read{out, {}};
     if (calib) {
-        std::unique_ptr<Calibration> c = make_calibration(choice, genfile, posfile, inputs);
-        open_output(out, o);
+        std::unique_ptr<Calibration> c = make_calibration(choice, genfile, posfile, inputs, read);
+        open_output(out, o, read);
         commit_output(o, force, write_calibration(o.fl, *c));
         return ST_OK;
     }
@@ -351,12 +403,12 @@ int counts_run(int argc, char **argv)
     auto p = std::make_unique<CoilCounts>();
     long records = 0;
     for (const char *in : inputs) {
-        long n = gen ? count_background(in, *g) : count_coils(in, *p);
+        long n = gen ? count_background(in, *g, read) : count_coils(in, *p, read);
         if (n == 0) std::fprintf(stderr, "%s: warning: no records in %s\n", PROG, in);
         records += n;
     }
     if (records == 0) die("no records read; nothing written");
-    open_output(out, o);
+    open_output(out, o, read);
     commit_output(o, force, gen ? write_background_counts(o.fl, *g) : write_coil_counts(o.fl, *p));
     return ST_OK;
 }
@@ -368,6 +420,9 @@ int counts_main(int argc, char **argv)
     guard_standard_streams();
     try {
         return counts_run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "%s: not enough memory\n", PROG);
+        return ST_ERROR;
     } catch (const Error &e) {
         FILE *to = e.to_stderr ? stderr : stdout;
         std::fwrite(e.text.data(), 1, e.text.size(), to);

@@ -3,8 +3,9 @@
 // the configuration, and the writers of count files and calibrations.
 //
 // Contents:
-//   1. Streams: open_input, open_output, close_stream, close_stream_quietly,
-//      check_read_error, stream_name, file_identity, guard_standard_streams, expand_home
+//   1. Streams: open_input, open_output, names_standard_output, close_stream,
+//      close_stream_quietly, check_read_error, stream_name, stream_file,
+//      file_identity, guard_standard_streams, standard_stream_closed, expand_home
 //   2. Files that take their name only when complete: ScratchFile
 //   3. Sequences: read_fasta_record, read_register_record
 //   4. Count files: read/write_background_counts, read/write_coil_counts
@@ -20,6 +21,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "velcorin2/velcorin2.h"
@@ -27,18 +29,45 @@
 namespace velcorin2 {
 
 // ---- 1. Streams --------------------------------------------------------------------
+// FileId: device and inode of an existing regular file, or those of the
+// directory a new file would be made in and its name there.
+struct FileId {
+    dev_t dev;
+    ino_t ino;
+    std::string name;
+    bool operator==(const FileId &) const = default;
+};
+
 // open_input: "-" is standard input; "~/path", "~" and "~user/path" name
 // home directories; a name ending in ".Z" or ".gz", and any input whose
-// first bytes are gzip or compress data, is read through zcat (started
-// without a shell); a missing plain file falls back to its ".Z", then ".gz"
-// form.  Every failure throws ErrorCode::OPEN (READ for a directory or a
-// ".gz" name that holds no compressed data), with the system's reason.
+// first bytes are gzip or compress data (also one that can be read only
+// once: a pipe, a FIFO), is read through zcat (started without a shell);
+// a missing plain file falls back to its ".Z", then ".gz" form.  Every
+// failure throws ErrorCode::OPEN (READ for a directory or a ".Z"/".gz" file
+// that holds no compressed data), with the system's reason; "-" when
+// standard input was closed at start is refused.
 FILE *open_input(const char *name);
 
-// open_output: "-" is standard output; "|command" writes into a shell
-// command; "~" forms as for inputs; anything else is created or truncated
-// with permissions 0600.  Failures throw ErrorCode::OPEN.
-FILE *open_output(const char *name);
+// What open_output found at a name, before anything was emptied or written.
+struct OutputTarget {
+    bool standard = false;  // standard output (names_standard_output)
+    bool regular = false;   // a regular file; then `id` is set
+    FileId id{};
+    std::string head;  // the first bytes (at most 63) of an existing regular file
+};
+// OutputCheck: throws to refuse an output; nothing has been changed then.
+using OutputCheck = std::function<void(const OutputTarget &)>;
+
+// open_output: a name of standard output (names_standard_output) is
+// standard output itself, never reopened or emptied, and refused when
+// descriptor 1 was closed at start; "|command" writes into a shell command
+// (not checked); "~" forms as for inputs; anything else is opened (created
+// with permissions 0600 when new), shown to `check`, and only then emptied
+// when it is a regular file.  Failures throw ErrorCode::OPEN.
+FILE *open_output(const char *name, const OutputCheck &check = nullptr);
+
+// names_standard_output: "-", "/dev/stdout", "/proc/self/fd/1" or "/dev/fd/1".
+bool names_standard_output(const char *name);
 
 // close_stream: closes a stream from open_input/open_output (pipes waited
 // for; standard streams flushed, not closed).  An output with a write error,
@@ -58,22 +87,24 @@ void check_read_error(FILE *fl);
 // stream_name: the name a stream was opened under ("" if none).
 const char *stream_name(FILE *fl);
 
-// FileId: device and inode of an existing regular file, or those of the
-// directory a new file would be made in and its name there.
-struct FileId {
-    dev_t dev;
-    ino_t ino;
-    std::string name;
-    bool operator==(const FileId &) const = default;
-};
-// file_identity: the FileId of a name as open_input reads it ("~"
-// expanded); false for "-", "|command" and anything but a regular file.
+// stream_file: the regular file an input from open_input reads (the
+// compressed file behind its zcat, the file standard input is); false when
+// it reads no regular file.
+bool stream_file(FILE *fl, FileId *id);
+
+// file_identity: the FileId of a name as open_input reads it or open_output
+// writes it ("~" expanded, a dangling symlink as the file it would make);
+// false for standard output names, "|command" and anything but a regular file.
 bool file_identity(const char *name, FileId *id);
 
 // guard_standard_streams: opens /dev/null on any of descriptors 0, 1 and 2
 // that is closed, so that no file a program opens takes their place (a
-// table on descriptor 2 would receive the time stamps).
+// table on descriptor 2 would receive the time stamps), and remembers it.
 void guard_standard_streams();
+
+// standard_stream_closed: whether descriptor fd (0..2) was closed when
+// guard_standard_streams ran.
+bool standard_stream_closed(int fd);
 
 // expand_home: `name` with a leading "~" form replaced by the home
 // directory (unchanged when it has none, or HOME is unset for "~/").
@@ -96,7 +127,7 @@ enum class ScratchMode {
 };
 
 // open_scratch: a new file (created exclusively) beside `target`, registered
-// so that SIGINT, SIGTERM and SIGHUP remove it (remove_scratch_files_on_signals).
+// so that SIGINT, SIGTERM, SIGHUP and SIGPIPE remove it (remove_scratch_files_on_signals).
 // False, with the reason in *why and nothing created, when it is refused or
 // cannot be made.
 bool open_scratch(const std::string &target, ScratchMode mode, ScratchFile &f, std::string *why);
@@ -111,8 +142,9 @@ Commit commit_scratch(ScratchFile &f, bool replace, bool sync, std::string *why)
 // discard_scratch: closes and removes the scratch file; nothing reported.
 void discard_scratch(ScratchFile &f);
 
-// remove_scratch_files_on_signals: from now on SIGINT, SIGTERM and SIGHUP
-// remove every open scratch file before the process ends as the signal says.
+// remove_scratch_files_on_signals: from now on SIGINT, SIGTERM, SIGHUP and
+// SIGPIPE (unless ignored) remove every open scratch file before the process ends
+// as the signal says.
 void remove_scratch_files_on_signals();
 
 // ---- 3. Sequences ---------------------------------------------------------------------------

@@ -80,6 +80,11 @@ RunSettings default_settings();
 // exists, else the configuration installed beside the program
 // (<prefix>/share/velcorin2/velcorin2.conf) when it exists, else
 // $HOME/.velcorin2; "" when no path of at most 499 characters can be formed.
+// A file found without $VELCORIN_CONFIG that another user could change (it,
+// or a directory above it up to $HOME or the root, belongs to another user
+// or is writable by group or others, sticky directories excepted) throws
+// ErrorCode::OPEN "<path>: refused, <why>".  No program path of 499
+// characters or more is looked beside.
 std::string configuration_path();
 
 // read_configuration: reads the configuration file `path` line by line

@@ -237,8 +237,11 @@ void check_calibration(const Calibration &c, const int8_t *distances, int32_t di
 // One thread's working memory for scoring, grown to the longest record.
 struct Workspace {
     int32_t capacity = 0;
-    std::unique_ptr<double[][8]> prop, win, maxima, prev, block;  // 8 lanes: 7 register offsets, a pad
-    std::vector<int8_t> stock_offset;                             // register offsets of the stock scores
+    // Rows of 8 lanes (7 register offsets, a pad) per residue: the
+    // propensities (then the maxima over the windows), the window sums, the
+    // suffix maxima; and one window's prefix maxima.
+    std::unique_ptr<double[][8]> prop, win, prev, block;
+    std::vector<int8_t> stock_offset;  // register offsets of the stock scores
     void reserve(int32_t n);
 };
 

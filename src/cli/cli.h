@@ -3,7 +3,7 @@
 // Contents:
 //   usage, print_help                  the usage text (one place) and the help page
 //   parse_command_line, check_settings options, distances and file words; the check before a run
-//   check_outputs                      refuses outputs that would destroy an input or each other
+//   check_outputs, open_checked_output refuse outputs that would destroy an input or each other
 //   RunFiles                           the open streams of a run
 //   process_input                      every record read, scored, reported in input order
 //   velcorin2_main                     the whole run
@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "velcorin2/io.h"
 #include "velcorin2/settings.h"
@@ -46,12 +47,6 @@ void parse_command_line(int argc, char **argv, RunSettings &s);
 // count and the distances fit the tables.
 void check_settings(const RunSettings &s, int words_left);
 
-// check_outputs: ErrorCode::OPEN naming the file and the reason for an
-// output that is the same file as an input, an existing file that holds
-// sequences, registers, counts or a calibration, or a file two outputs would
-// share (both logs on standard error excepted).  Opens nothing for writing.
-void check_outputs(const RunSettings &s);
-
 // The streams of a run; the logs may be stderr and "-" names stdin/stdout.
 // Whatever is still open when the object dies (a failure on the way) is
 // closed without checks, and the plot's scratch file removed; a complete
@@ -67,6 +62,40 @@ struct RunFiles {
     RunFiles &operator=(const RunFiles &) = delete;
     ~RunFiles();
 };
+
+// A file a run reads or writes, as the output checks know it.
+struct KnownFile {
+    std::string role, name;
+    bool standard = false;  // standard output
+    bool has_id = false;    // a regular file (or a new name) with its identity in `id`
+    FileId id{};
+};
+// The inputs of a run and the outputs opened so far.
+struct OutputGuard {
+    std::vector<KnownFile> inputs, outputs;
+};
+
+// check_outputs: ErrorCode::OPEN "<name>: refused, <reason>" for an output
+// that is the same file as an input (by the files the open input streams
+// read, and the configuration file), an existing file that holds sequences,
+// registers, counts or a calibration, or a file two outputs would share
+// (standard output by any of its names; both logs on standard error
+// excepted).  Opens nothing for writing; fills g.inputs.
+void check_outputs(const RunSettings &s, const RunFiles &f, OutputGuard &g);
+
+// open_checked_output: opens the output `f` (`otherwise` when not given) and
+// refuses it, before it is emptied, by the file it turned out to be: an
+// input, an output opened before, or a file holding what check_outputs
+// refuses.  The output is then known to `g`.
+FILE *open_checked_output(OutputGuard &g, const char *role, const FileName &f, FILE *otherwise);
+
+// check_output_name: the same refusals for an output written by name
+// (the plot, renamed over its name), by the file the name leads to now.
+void check_output_name(OutputGuard &g, const char *role, const std::string &name);
+
+// outputs_take_standard_output: whether an output of `s` goes to standard
+// output, by name or by being the file standard output writes to.
+bool outputs_take_standard_output(const RunSettings &s);
 
 // process_input: writes the headers of the region files, then reads every
 // record of files.sequences and, for each long enough, scores it with `m`

@@ -7,8 +7,10 @@
 // scoring and writing overlap and the output follows the input order.  At
 // most ring-size batches are in flight, each of a bounded number of records.
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "records.h"
@@ -28,7 +30,9 @@ struct Pipeline::State {
     std::condition_variable work_cv, free_cv;
     std::vector<std::thread> workers;
 
-    State(const Run &r, int threads) : run(r), ring(size_t(4 * threads)), done(ring.size(), false) {}
+    // Two batches per thread and a few more keep every thread busy while
+    // the reader fills the next ones; memory grows by two batches a thread.
+    State(const Run &r, int threads) : run(r), ring(size_t(2 * threads + 2)), done(ring.size(), false) {}
 
     // write_ready: with mu held, writes the oldest jobs that are done, in
     // order, unless another thread is at it; the lock is let go while writing.
@@ -58,7 +62,20 @@ struct Pipeline::State {
         if (error) free_cv.notify_all();
     }
 
+    // work: a worker's life.  A failure outside a job (no memory for the
+    // thread's scratch space) ends the run as a failed job would.
     void work()
+    {
+        try {
+            work_on();
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mu);
+            if (!error) error = std::current_exception();
+            free_cv.notify_all();
+        }
+    }
+
+    void work_on()
     {
         Scratch scratch(run);
         std::unique_lock<std::mutex> lock(mu);
@@ -84,10 +101,21 @@ struct Pipeline::State {
 Pipeline::Pipeline(const Run &run, int threads) : st_(std::make_unique<State>(run, threads))
 {
     for (auto &j : st_->ring) j = std::make_unique<Job>();
-    for (int t = 0; t < threads; t++) st_->workers.emplace_back([this] { st_->work(); });
+    for (int t = 0; t < threads; t++) {
+        try {
+            st_->workers.emplace_back([this] { st_->work(); });
+        } catch (const std::system_error &e) {
+            stop();  // the threads started are joined before the failure ends the run
+            raise_numbered(ErrorCode::MEMORY, "to start thread " + std::to_string(t + 1) + " of " +
+                                                  std::to_string(threads) + ": " + std::strerror(e.code().value()) +
+                                                  " (run with fewer --threads)");
+        }
+    }
 }
 
-Pipeline::~Pipeline()
+Pipeline::~Pipeline() { stop(); }
+
+void Pipeline::stop()
 {
     {
         std::lock_guard<std::mutex> lock(st_->mu);
@@ -95,6 +123,7 @@ Pipeline::~Pipeline()
     }
     st_->work_cv.notify_all();
     for (auto &t : st_->workers) t.join();
+    st_->workers.clear();
 }
 
 Job &Pipeline::next()

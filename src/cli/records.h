@@ -151,6 +151,7 @@ void write_out(const Run &run, Job &j);
 // output follows input order, by whichever worker finishes the oldest one.
 class Pipeline {
 public:
+    // Starts the workers; ErrorCode::MEMORY when a thread cannot be started.
     Pipeline(const Run &run, int threads);
     ~Pipeline();
     Pipeline(const Pipeline &) = delete;
@@ -164,6 +165,7 @@ public:
     void drain();
 
 private:
+    void stop();  // ends and joins the workers
     struct State;
     std::unique_ptr<State> st_;
 };

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "cli.h"
 #include "velcorin2/io.h"
@@ -24,10 +26,11 @@ void timestamp(const RunSettings &s)
     std::fprintf(stderr, "%s\n", std::ctime(&now));
 }
 
-// report: an Error's text on its stream; its status.
+// report: an Error's text on its stream; its status.  Messages meant for
+// standard output go to standard error when standard output was closed.
 int report(const Error &e)
 {
-    FILE *to = e.to_stderr ? stderr : stdout;
+    FILE *to = e.to_stderr || standard_stream_closed(STDOUT_FILENO) ? stderr : stdout;
     std::fwrite(e.text.data(), 1, e.text.size(), to);
     std::fflush(to);
     return e.status;
@@ -60,15 +63,14 @@ void close_streams(FILE **const *streams, int n, bool checked)
     if (first) std::rethrow_exception(first);
 }
 
-FILE *open_named(const FileName &f, bool output, FILE *otherwise)
-{
-    if (!f.given) return otherwise;
-    return output ? open_output(f.name.c_str()) : open_input(f.name.c_str());
-}
+FILE *open_named(const FileName &f) { return f.given ? open_input(f.name.c_str()) : nullptr; }
 
-// open_plot: the plot's scratch file beside its name.
-void open_plot(const std::string &name, RunFiles &f)
+// open_plot: the plot's scratch file beside its name, removed should the
+// run be ended by a signal.
+void open_plot(const std::string &name, RunFiles &f, OutputGuard &g)
 {
+    check_output_name(g, "plot", name);
+    remove_scratch_files_on_signals();
     std::string why;
     if (!open_scratch(name, ScratchMode::PRIVATE, f.plot_file, &why)) {
         if (why.rfind("another user's", 0) == 0) why += " (choose another file with --plot)";
@@ -78,10 +80,12 @@ void open_plot(const std::string &name, RunFiles &f)
     f.plot = f.plot_file.fp;
 }
 
-// commit_plot: the finished plot takes its name.
-void commit_plot(RunFiles &f)
+// commit_plot: the finished plot takes its name, unless the name has come
+// to stand for an input or another output meanwhile.
+void commit_plot(RunFiles &f, OutputGuard &g)
 {
     f.plot = nullptr;
+    check_output_name(g, "plot", f.plot_file.target);
     std::string why;
     switch (commit_scratch(f.plot_file, true, false, &why)) {
     case Commit::DONE: return;
@@ -96,9 +100,7 @@ void commit_plot(RunFiles &f)
 // the GFF3 file).
 void print_notes(RunSettings &s, bool parsed)
 {
-    bool taken = false;
-    for (const FileName *f : {&s.table, &s.coil_log, &s.sequence_log, &s.gff3, &s.regions_tsv, &s.summary, &s.html})
-        taken |= parsed && f->given && f->name == "-";
+    const bool taken = parsed && outputs_take_standard_output(s);
     std::fputs(s.notes.c_str(), taken ? stderr : stdout);
     s.notes.clear();
 }
@@ -125,12 +127,13 @@ int run(int argc, char **argv, RunSettings &s)
     // Inputs first, so that nothing is created or emptied for a run that
     // cannot start.
     RunFiles f;
-    f.background_counts = open_named(s.background_counts, false, nullptr);
-    f.coil_counts = open_named(s.coil_counts, false, nullptr);
-    f.sequences = open_named(s.sequences, false, nullptr);
-    if (s.mode & MODE_VIEW) f.plot_regions = open_named(s.plot_regions, false, nullptr);
-    f.calibration = open_named(s.calibration, false, nullptr);
-    check_outputs(s);
+    f.background_counts = open_named(s.background_counts);
+    f.coil_counts = open_named(s.coil_counts);
+    f.sequences = open_named(s.sequences);
+    if (s.mode & MODE_VIEW) f.plot_regions = open_named(s.plot_regions);
+    f.calibration = open_named(s.calibration);
+    OutputGuard g;
+    check_outputs(s, f, g);
     timestamp(s);
     auto bg = std::make_unique<BackgroundCounts>();
     auto coil = std::make_unique<CoilCounts>();
@@ -148,14 +151,14 @@ int run(int argc, char **argv, RunSettings &s)
     build_model(*model, *bg, *coil, s.distances, s.distance_count, (s.mode & MODE_PROLINEFREE) != 0, s.shortest_segment,
                 cal.get(), s.calibration.name);
 
-    if (s.mode & MODE_VIEW) open_plot(s.plot_file, f);
-    f.table = open_named(s.table, true, nullptr);
-    f.gff3 = open_named(s.gff3, true, nullptr);
-    f.regions_tsv = open_named(s.regions_tsv, true, nullptr);
-    f.summary = open_named(s.summary, true, nullptr);
-    f.html = open_named(s.html, true, nullptr);
-    f.coil_log = open_named(s.coil_log, true, stderr);
-    f.sequence_log = open_named(s.sequence_log, true, stderr);
+    if (s.mode & MODE_VIEW) open_plot(s.plot_file, f, g);
+    f.table = open_checked_output(g, "table", s.table, nullptr);
+    f.gff3 = open_checked_output(g, "GFF3 file", s.gff3, nullptr);
+    f.regions_tsv = open_checked_output(g, "region table", s.regions_tsv, nullptr);
+    f.summary = open_checked_output(g, "summary", s.summary, nullptr);
+    f.html = open_checked_output(g, "HTML report", s.html, nullptr);
+    f.coil_log = open_checked_output(g, "coil log", s.coil_log, stderr);
+    f.sequence_log = open_checked_output(g, "per-sequence log", s.sequence_log, stderr);
     std::setbuf(f.coil_log, nullptr);
     std::setbuf(f.sequence_log, nullptr);
 
@@ -165,12 +168,13 @@ int run(int argc, char **argv, RunSettings &s)
     // Every stream is closed and checked: a damaged compressed input (its
     // zcat failed), a read error, or a write that failed (also one that a
     // network file system reports only at the close) is an error rather than
-    // a run ended as done.
-    if (f.plot) commit_plot(f);
+    // a run ended as done.  The plot takes its name last, so that a run
+    // that failed anywhere leaves the old plot in place.
     FILE **const closing[] = {&f.background_counts, &f.coil_counts,  &f.sequences, &f.table,
                               &f.sequence_log,      &f.plot_regions, &f.gff3,      &f.regions_tsv,
                               &f.summary,           &f.html,         &f.coil_log};
     close_streams(closing, 11, true);
+    if (f.plot) commit_plot(f, g);
     if (!s.quiet) std::fputs("Done.\n", stderr);
     return 0;
 }
@@ -191,7 +195,13 @@ int velcorin2_main(int argc, char **argv)
     guard_standard_streams();
     RunSettings s = default_settings();
     try {
-        return run(argc, argv, s);
+        try {
+            return run(argc, argv, s);
+        } catch (const std::bad_alloc &) {
+            raise_numbered(ErrorCode::MEMORY, "to go on (see --max-length and --threads)");
+        } catch (const std::length_error &) {
+            raise_numbered(ErrorCode::MEMORY, "to go on (see --max-length and --threads)");
+        }
     } catch (const Error &e) {
         print_notes(s, false);  // before the message, as they came first
         return report(e);

@@ -1,12 +1,15 @@
 // config: the run settings' defaults and the configuration file read before
 // the command line.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "errors.h"
 #include "velcorin2/settings.h"
 
 #ifndef VELCORIN2_DATA_FROM_BIN
@@ -79,23 +82,75 @@ const char *find_first_listed(const char *str, const char *chars)
     return nullptr;
 }
 
+namespace {
+
+// foreign: why a file or directory someone else could change is not to be
+// trusted ("" when only this user or root can change it).  A group- or
+// world-writable directory with the sticky bit is trusted: nobody else can
+// rename or remove an entry that is ours or root's.
+std::string foreign(const std::string &path, const struct stat &st, bool directory)
+{
+    const char *what = directory ? "the directory " : "";
+    if (st.st_uid != geteuid() && st.st_uid != 0)
+        return what + path + " belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(directory && (st.st_mode & S_ISVTX)))
+        return what + path + " is writable by group or others";
+    return "";
+}
+
+// check_found_configuration: a configuration found without being named
+// runs commands ("|command" outputs) as whoever runs the program: it is
+// refused when another user could have changed it or any directory above
+// it (up to `last_dir`, or the root).
+void check_found_configuration(const std::string &path, const std::string &last_dir)
+{
+    char *real = realpath(path.c_str(), nullptr);
+    if (!real) return;  // gone: "Couldn't find config file"
+    std::string p = real;
+    std::free(real);
+    char *stop = last_dir.empty() ? nullptr : realpath(last_dir.c_str(), nullptr);
+    const std::string top = stop ? stop : "/";
+    std::free(stop);
+    struct stat st;
+    for (bool directory = false;; directory = true) {
+        std::string why = stat(p.c_str(), &st) != 0            ? std::string()
+                          : !directory && !S_ISREG(st.st_mode) ? "it is not a regular file"
+                                                               : foreign(p, st, directory);
+        if (!why.empty())
+            raise_numbered(ErrorCode::OPEN,
+                           path + ": refused, " + why + " (name the configuration with VELCORIN_CONFIG)");
+        if (p == top || p == "/") return;
+        const size_t slash = p.rfind('/');
+        p = slash == 0 ? "/" : p.substr(0, slash);
+    }
+}
+
+}  // namespace
+
 std::string configuration_path()
 {
     auto fits = [](const std::string &p) { return p.size() <= BUFLEN - 1 ? p : std::string(); };
     if (const char *env = std::getenv("VELCORIN_CONFIG")) return fits(env);
     const char *home = std::getenv("HOME");
     const std::string in_home = home ? fits(std::string(home) + "/.velcorin2") : "";
-    if (!in_home.empty() && access(in_home.c_str(), F_OK) == 0) return in_home;
+    if (!in_home.empty() && access(in_home.c_str(), F_OK) == 0) {
+        check_found_configuration(in_home, home);
+        return in_home;
+    }
     // The configuration installed beside the program (a program in the build
-    // tree has none there).
+    // tree has none there).  A program path that does not fit the buffer is
+    // not looked beside: a cut path would lead to another directory.
     char exe[BUFLEN];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
+    if (n > 0 && n < ssize_t(sizeof exe - 1)) {
         exe[n] = '\0';
         if (char *slash = std::strrchr(exe, '/')) {
             slash[1] = '\0';
             const std::string installed = fits(std::string(exe) + VELCORIN2_DATA_FROM_BIN "/velcorin2/velcorin2.conf");
-            if (!installed.empty() && access(installed.c_str(), F_OK) == 0) return installed;
+            if (!installed.empty() && access(installed.c_str(), F_OK) == 0) {
+                check_found_configuration(installed, "");
+                return installed;
+            }
         }
     }
     return in_home;  // not there: "Couldn't find config file"

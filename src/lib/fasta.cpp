@@ -4,6 +4,7 @@
 // next line that begins with ">".  Reading is byte by byte on the locked
 // stream; a record is one call.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -85,10 +86,18 @@ void warn_truncated(Sequence &seq, int32_t max_length)
     seq.truncated = true;
 }
 
+// refuse_long_record: a record longer than a length can count is an error,
+// never a length that wraps around.
+[[noreturn]] void refuse_long_record(FILE *fl, const Sequence &seq)
+{
+    raise_numberedf(ErrorCode::READ, "%s: record %s has more than %d residues (--max-length limits it)",
+                    stream_name(fl), seq.code, INT32_MAX);
+}
+
 // grow_record: room for entry n of a record's array.
 void grow_record(std::vector<int8_t> &v, int64_t n)
 {
-    if (size_t(n) >= v.size()) v.resize(std::max<size_t>(4096, 2 * size_t(n)));
+    if (size_t(n) >= v.size()) v.resize(std::max<size_t>(256, 2 * size_t(n)));
 }
 
 bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
@@ -127,6 +136,7 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
                     continue;
                 }
                 if (k >= 0) {
+                    if (n == INT32_MAX) refuse_long_record(fl, seq);
                     if (size_t(n) >= seq.residues.size()) grow_record(seq.residues, n);
                     seq.residues[size_t(n++)] = k;
                 } else if (k == CH_END) {

@@ -30,7 +30,12 @@ void Workspace::reserve(int32_t n)
 {
     if (n <= capacity) return;
     const int32_t c = std::max(n, capacity + capacity / 2);
-    for (auto *a : {&prop, &win, &maxima, &prev, &block}) a->reset(new double[size_t(c)][LANES]);
+    // The old rows go first, so that growing never holds both at once.
+    for (auto *a : {&prop, &win, &prev}) {
+        a->reset();
+        a->reset(new double[size_t(c)][LANES]);
+    }
+    if (!block) block.reset(new double[size_t(std::max(PAIR_WINDOW, STOCK_WINDOW))][LANES]);
     capacity = c;
 }
 
@@ -139,10 +144,13 @@ void window_sums(double (*__restrict win)[LANES], const double (*__restrict prop
 // score, raising *gmax.  Shared by both scorers.
 void take_maxima(Workspace &w, double *best, int8_t *offset, int32_t st, int32_t en, int32_t window, double *gmax)
 {
-    max_over_windows<LANES>(w.maxima.get(), w.win.get() + st, en - st, window, w.prev.get(), w.block.get());
+    // The propensities of the segment are summed up in the windows: their
+    // rows take the maxima.
+    double(*maxima)[LANES] = w.prop.get() + st;
+    max_over_windows<LANES>(maxima, w.win.get() + st, en - st, window, w.prev.get(), w.block.get());
     double g = *gmax;
     for (int32_t i = st; i < en; i++) {
-        const double *mx = w.maxima[i - st];
+        const double *mx = maxima[i - st];
         double top = NOT_SCORED;
         int off = 0;
         for (int o = 0; o < NREG; o++) {  // strictly greater: the lowest offset wins a tie

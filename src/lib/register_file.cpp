@@ -62,6 +62,7 @@ RecordRead read_register_record(FILE *fl, Sequence &seq, int32_t max_length)
         int8_t n = residue_number(char(c));
         if (n < 0) continue;
         if (nres < limit) {
+            if (nres == INT32_MAX) refuse_long_record(fl, seq);
             grow_record(seq.residues, nres);
             seq.residues[size_t(nres)] = n;
         }

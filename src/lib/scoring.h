@@ -88,8 +88,10 @@ bool score_stock(const Model &m, Workspace &w, const int8_t *seq, int32_t seqlen
 // max_over_windows: L independent lanes at once (L = 1 is the plain form).
 // For each lane, windowscore[q] scores positions q..q+window-1; maxima[p],
 // p < seqlen, becomes the largest windowscore[q] over the windows inside
-// the stretch that contain p.  Needs 1 <= window <= seqlen; prev and block
-// are working arrays of seqlen rows.  Linear in seqlen whatever the window.
+// the stretch that contain p.  Needs 1 <= window <= seqlen; prev is a
+// working array of seqlen rows, block one of window rows; maxima may be an
+// array of seqlen rows that no other argument uses.  Linear in seqlen
+// whatever the window.
 // Comparisons are strict and made in a fixed order, the same in every lane,
 // so the result is reproducible to the bit.  Instantiated for L = 1 and 8.
 template <int L>

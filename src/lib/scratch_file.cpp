@@ -73,7 +73,14 @@ std::string directory_of(const std::string &name)
 
 void remove_scratch_files_on_signals()
 {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, remove_and_reraise);
+    // A signal the program was started with ignored (nohup, a background
+    // job without job control) stays ignored.  SIGPIPE: an output command
+    // that ended early.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        signal(sig, remove_and_reraise);
+    }
 }
 
 bool open_scratch(const std::string &target, ScratchMode mode, ScratchFile &f, std::string *why)

@@ -1,9 +1,9 @@
-// streams: opening and closing every file of a run by name.
+// streams: opening the inputs of a run by name, and closing every stream.
 //
 // Contents:
 //   1. Bookkeeping: what close_stream must know of each stream
 //   2. Names: home directories, compressed data
-//   3. Opening inputs (zcat for compressed data) and outputs (commands, files)
+//   3. Opening inputs (zcat for compressed data); outputs: output_streams.cpp
 //   4. Closing, checked or quiet
 //
 // Streams come from files, standard streams, zcat started without a shell,
@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bitset>
 #include <cerrno>
@@ -26,6 +27,7 @@
 #include <string>
 
 #include "errors.h"
+#include "stream_tracking.h"
 #include "velcorin2/io.h"
 
 extern char **environ;
@@ -42,14 +44,17 @@ constexpr int MAXFD = 1024;
 constexpr const char *TOO_LONG = "file name too long for internal buffer";
 
 std::bitset<MAXFD> popened_files;  // streams that are pipes
+std::bitset<3> closed_at_start;    // standard descriptors guard_standard_streams found closed
 
 // What close_stream needs to know of a stream: fp guards against a slot left
 // over from a stream closed behind our back.
 struct Slot {
     FILE *fp = nullptr;
     bool writing = false;
-    pid_t pids[2] = {0, 0};  // zcat (and the cat feeding it compressed standard input)
+    pid_t pids[2] = {0, 0};  // zcat (and the cat feeding it what was read of its input)
     std::string name;        // as the caller gave it, for messages
+    bool has_id = false;     // an input read from a regular file: that file
+    FileId id{};
 };
 std::array<Slot, MAXFD> slots;
 
@@ -63,8 +68,9 @@ int wait_child(pid_t pid)
     return status;
 }
 
-// Records a freshly opened stream under the name the caller gave.
-void track(FILE *fp, const char *name, bool writing, bool pipe, pid_t zcat = 0, pid_t feeder = 0)
+}  // namespace
+
+void track(FILE *fp, const char *name, bool writing, bool pipe, const FileId *id, pid_t zcat, pid_t feeder)
 {
     int fd = fileno(fp);
     if (fd < 0 || fd >= MAXFD) {
@@ -78,10 +84,20 @@ void track(FILE *fp, const char *name, bool writing, bool pipe, pid_t zcat = 0, 
         raise_numbered(ErrorCode::OPEN, name);
     }
     popened_files.set(size_t(fd), pipe);
-    slots[size_t(fd)] = Slot{fp, writing, {zcat, feeder}, name};
+    slots[size_t(fd)] = Slot{fp, writing, {zcat, feeder}, name, id != nullptr, id ? *id : FileId{}};
+}
+
+bool identity_of(int fd, FileId *id)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *id = FileId{st.st_dev, st.st_ino, ""};
+    return true;
 }
 
 // ---- 2. Names -----------------------------------------------------------------------
+
+namespace {
 
 bool ends_with(const char *s, const char *suffix)
 {
@@ -128,13 +144,13 @@ namespace {
 // ---- 3. Opening ----------------------------------------------------------------------
 
 // spawn: starts `argv` without a shell (so no character of a name has any
-// meaning beyond the name itself) with `in` as its stdin (-1: inherited) and
-// `out` as its stdout; 0 when it cannot be started.
+// meaning beyond the name itself) with `in` as its stdin and `out` as its
+// stdout; 0 when it cannot be started.
 pid_t spawn(char *const argv[], int in, int out)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     pid_t pid = 0;
     int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv, environ);
@@ -142,117 +158,124 @@ pid_t spawn(char *const argv[], int in, int out)
     return rc == 0 ? pid : 0;
 }
 
-// open_zcat: a stream of the decompressed contents of `file` (null: of
-// standard input, whose first two bytes, `magic`, were already read) through
-// zcat; the stream is tracked under `name`.
-FILE *open_zcat(const char *file, const char *name, const unsigned char *magic = nullptr)
+// open_zcat: a stream of the decompressed contents of the open descriptor
+// `fd` through zcat (which reads it as its standard input, so it reads the
+// very file that was checked).  `peeked` bytes already read from a stream
+// that cannot be read again go first, then cat passes on the rest.  `fd` is
+// closed unless it is standard input.
+FILE *open_zcat(int fd, const char *name, const FileId *id, const unsigned char *peeked = nullptr, ssize_t n = 0)
 {
-    // "zcat " + name + ".gz" fits: input names are at most 240 characters.
-    char arg[256];
-    const char *prefix = file && file[0] == '-' ? "./" : "";  // not an option to zcat
-    if (file && std::snprintf(arg, sizeof arg, "%s%s", prefix, file) >= int(sizeof arg))
-        raise_numbered(ErrorCode::OPEN, TOO_LONG);
+    auto fail = [&](pid_t a, pid_t b) {
+        for (pid_t p : {a, b})
+            if (p > 0) wait_child(p);
+        raise_numbered(ErrorCode::OPEN, name);
+    };
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) raise_numbered(ErrorCode::OPEN, name);
-    int in = -1;
+    int in = fd;
     pid_t feeder = 0;
-    if (!file) {
-        // The two bytes already read go first into zcat's input, then cat
-        // passes on the rest of standard input.
+    if (peeked) {
         int feed[2];
-        if (pipe2(feed, O_CLOEXEC) != 0 || write(feed[1], magic, 2) != 2) raise_numbered(ErrorCode::OPEN, name);
+        if (pipe2(feed, O_CLOEXEC) != 0) raise_numbered(ErrorCode::OPEN, name);
+        const bool fed = write(feed[1], peeked, size_t(n)) == n;
         char cat[] = "cat";
         char *cargv[] = {cat, nullptr};
-        feeder = spawn(cargv, -1, feed[1]);
+        feeder = fed ? spawn(cargv, fd, feed[1]) : 0;
         close(feed[1]);
-        if (!feeder) {
-            close(feed[0]);
-            raise_numbered(ErrorCode::OPEN, name);
-        }
         in = feed[0];
+        if (!feeder) {
+            close(in);
+            close(out[0]);
+            close(out[1]);
+            fail(0, 0);
+        }
     }
     char zcat[] = "zcat";
-    char *argv[] = {zcat, file ? arg : nullptr, nullptr};
+    char *argv[] = {zcat, nullptr};
     pid_t pid = spawn(argv, in, out[1]);
     close(out[1]);
-    if (in >= 0) close(in);
+    if (in != fd) close(in);
+    if (fd != STDIN_FILENO) close(fd);
     FILE *fp = pid ? fdopen(out[0], "r") : nullptr;
     if (!fp) {
         close(out[0]);
-        for (pid_t p : {pid, feeder})
-            if (p > 0) wait_child(p);
-        raise_numbered(ErrorCode::OPEN, name);
+        fail(pid, feeder);
     }
-    track(fp, name, false, true, pid, feeder);
+    track(fp, name, false, true, id, pid, feeder);
     return fp;
 }
 
-FILE *open_command(const char *given)
+// peek: up to two bytes of a stream that cannot be read again (standard
+// input, a pipe, a FIFO, a device), for its compression magic.
+ssize_t peek(int fd, unsigned char *b)
 {
-    // "e": the pipe is not inherited by later children (zcat, other commands).
-    FILE *fp = popen(given + 1, "we");
-    if (!fp) raise_numbered(ErrorCode::OPEN, given);
-    track(fp, given, true, true);
-    return fp;
+    ssize_t n = 0;
+    for (ssize_t r; n < 2 && (r = read(fd, b + n, size_t(2 - n))) != 0; n += r > 0 ? r : 0)
+        if (r < 0 && errno != EINTR) break;
+    return n;
 }
 
 // open_stdin: standard input; compressed data (by its first two bytes) is
 // read through zcat, anything else as it stands.
 FILE *open_stdin(const char *name)
 {
+    if (closed_at_start.test(STDIN_FILENO)) raise_numbered(ErrorCode::OPEN, "-: refused, standard input is closed");
+    FileId id{}, *idp = identity_of(STDIN_FILENO, &id) ? &id : nullptr;
     unsigned char b[2];
-    ssize_t n = 0;
-    for (ssize_t r; n < 2 && (r = read(STDIN_FILENO, b + n, size_t(2 - n))) != 0; n += r > 0 ? r : 0)
-        if (r < 0 && errno != EINTR) break;
-    if (compressed_magic(b, n)) return open_zcat(nullptr, name, b);
+    const ssize_t n = peek(STDIN_FILENO, b);
+    if (compressed_magic(b, n)) return open_zcat(STDIN_FILENO, name, idp, b, n);
     // Not compressed: the bytes go back in front of the stream.
     for (ssize_t i = n; i-- > 0;) ungetc(b[i], stdin);
-    track(stdin, name, false, false);
+    track(stdin, name, false, false, idp);
     return stdin;
+}
+
+// open_descriptor: the file `path` (found under the name `given`), read as
+// it stands or through zcat when its first bytes are compressed data; a
+// `packed` name (".Z", ".gz") must hold compressed data.
+FILE *open_descriptor(const char *path, const char *given, bool packed)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) raise_numberedf(ErrorCode::OPEN, "cannot open %s: %s\n", path, std::strerror(errno));
+    struct stat st;
+    // A directory opens, but every read fails: say so before any output is touched.
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        raise_numbered(ErrorCode::READ, given);
+    }
+    FileId id{}, *idp = identity_of(fd, &id) ? &id : nullptr;
+    unsigned char b[2];
+    // A regular file is looked at in place; anything else (a pipe, a FIFO)
+    // can be read once only, so its first bytes are read and put back.
+    const bool regular = S_ISREG(st.st_mode);
+    const ssize_t n = regular ? pread(fd, b, 2, 0) : peek(fd, b);
+    // A file named as compressed that holds no compressed data is an error
+    // now, not a zcat that fails once outputs are written.
+    if (compressed_magic(b, n)) return open_zcat(fd, given, idp, regular ? nullptr : b, n);
+    if (packed) {
+        close(fd);
+        raise_numbered(ErrorCode::READ, given);
+    }
+    FILE *fp = fdopen(fd, "r");
+    if (!fp) {
+        close(fd);
+        raise_numbered(ErrorCode::OPEN, given);
+    }
+    if (!regular)
+        for (ssize_t i = n; i-- > 0;) ungetc(b[i], fp);
+    track(fp, given, false, false, idp);
+    return fp;
 }
 
 FILE *open_file_for_reading(const char *name, const char *given)
 {
     if (std::strlen(name) > 240) raise_numbered(ErrorCode::OPEN, TOO_LONG);
-    if (ends_with(name, ".Z") || ends_with(name, ".gz")) {
-        // A missing file, or a regular file that holds no compressed data,
-        // is an error now, not a zcat that fails once outputs are written.
-        if (access(name, F_OK) != 0) raise_numbered(ErrorCode::OPEN, given);
-        const int fd = open(name, O_RDONLY | O_CLOEXEC);
-        struct stat st;
-        unsigned char b[2];
-        const bool plain =
-            fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !compressed_magic(b, pread(fd, b, 2, 0));
-        if (fd >= 0) close(fd);
-        if (plain) raise_numbered(ErrorCode::READ, given);
-        return open_zcat(name, given);
-    }
-    if (access(name, F_OK) == 0) {
-        int fd = open(name, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) raise_numberedf(ErrorCode::OPEN, "cannot open %s: %s\n", name, std::strerror(errno));
-        unsigned char b[2];
-        struct stat st;
-        // A directory opens, but every read fails: say so before any output is touched.
-        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-            close(fd);
-            raise_numbered(ErrorCode::READ, given);
-        }
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && compressed_magic(b, pread(fd, b, 2, 0))) {
-            close(fd);
-            return open_zcat(name, given);
-        }
-        FILE *fp = fdopen(fd, "r");
-        if (!fp) {
-            close(fd);
-            raise_numbered(ErrorCode::OPEN, given);
-        }
-        track(fp, given, false, false);
-        return fp;
-    }
+    const bool packed = ends_with(name, ".Z") || ends_with(name, ".gz");
+    if (access(name, F_OK) == 0) return open_descriptor(name, given, packed);
+    if (packed) raise_numbered(ErrorCode::OPEN, given);
     for (const char *suffix : {".Z", ".gz"}) {
-        char packed[256];
-        std::snprintf(packed, sizeof packed, "%s%s", name, suffix);
-        if (access(packed, F_OK) == 0) return open_zcat(packed, given);
+        const std::string other = std::string(name) + suffix;
+        if (access(other.c_str(), F_OK) == 0) return open_descriptor(other.c_str(), given, true);
     }
     raise_numbered(ErrorCode::OPEN, given, ENOENT);
 }
@@ -266,49 +289,21 @@ FILE *open_input(const char *name)
     return open_file_for_reading(path.c_str(), name);
 }
 
-FILE *open_output(const char *name)
+bool stream_file(FILE *fl, FileId *id)
 {
-    if (std::strcmp(name, "-") == 0) {
-        track(stdout, name, true, false);
-        return stdout;
-    }
-    if (name[0] == '|') return open_command(name);
-    const std::string path = expand_home(name);
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    int fd = open(path.c_str(), flags | O_CLOEXEC, 0600);
-    if (fd < 0)
-        raise_numberedf(ErrorCode::OPEN, ": cannot open %s as w, %d: %s\n", path.c_str(), flags, std::strerror(errno));
-    FILE *fp = fdopen(fd, "w");
-    if (!fp) {
-        close(fd);
-        raise_numbered(ErrorCode::OPEN, path);
-    }
-    track(fp, name, true, false);
-    return fp;
-}
-
-bool file_identity(const char *name, FileId *id)
-{
-    if (std::strcmp(name, "-") == 0 || name[0] == '|') return false;
-    const std::string path = expand_home(name);
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return false;
-        *id = FileId{st.st_dev, st.st_ino, ""};
-        return true;
-    }
-    // Not there yet: the directory it would be made in, and its name there.
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    if (stat(dir.c_str(), &st) != 0) return false;
-    *id = FileId{st.st_dev, st.st_ino, slash == std::string::npos ? path : path.substr(slash + 1)};
+    const int fd = fl ? fileno(fl) : -1;
+    if (fd < 0 || fd >= MAXFD || slots[size_t(fd)].fp != fl || !slots[size_t(fd)].has_id) return false;
+    *id = slots[size_t(fd)].id;
     return true;
 }
+
+bool standard_stream_closed(int fd) { return fd >= 0 && fd <= 2 && closed_at_start.test(size_t(fd)); }
 
 void guard_standard_streams()
 {
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        closed_at_start.set(size_t(fd));
         int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (got >= 0 && got != fd) {  // the lowest free descriptor is fd itself
             dup2(got, fd);

@@ -44,20 +44,21 @@ void max_over_windows(double (*maxima)[L], const double (*windowscore)[L], int32
 
     // Prefix maxima, and every position that is not a block start and lies in
     // a whole block: head of block b up to p, tail of block b - 1 from j + 1.
+    // Only the current block's prefix maxima are needed: block holds one block.
     const int32_t last_window = seqlen - window;
     for (int32_t b = 0; b < number_blocks; b++) {
         const int32_t base = b * window;
-        copy<L>(block[base], windowscore[base]);
+        copy<L>(block[0], windowscore[base]);
         for (int32_t j = 1; j < window; j++) {
             const int32_t p = base + j;
             if (p <= last_window)
-                larger<L>(block[p], windowscore[p], block[p - 1]);
+                larger<L>(block[j], windowscore[p], block[j - 1]);
             else
-                copy<L>(block[p], block[p - 1]);
+                copy<L>(block[j], block[j - 1]);
             if (b == 0)
-                copy<L>(maxima[p], block[p]);
+                copy<L>(maxima[p], block[j]);
             else
-                larger<L>(maxima[p], block[p], prev[base - window + j + 1]);
+                larger<L>(maxima[p], block[j], prev[base - window + j + 1]);
         }
     }
 
