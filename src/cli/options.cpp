@@ -51,7 +51,7 @@ void print_help(const RunSettings &d)
                 "  --gff3 FILE     coiled-coil regions as GFF3, one coiled_coil feature per region\n"
                 "  --regions FILE  the same regions as a tab-separated table with a header line\n"
                 "  --pscore P      p-score threshold of the regions (default: that of -p, else 0.05); a region\n"
-                "                  is the coil report's entries at that threshold, adjacent ones joined\n"
+                "                  is a run of residues whose table p-score is below P\n"
                 "  --min-length L  leave out regions shorter than L residues (default %d)\n"
                 "  --no-table      no per-residue table: the output word is left out, key out is ignored\n"
                 "  --calib FILE p-scores from FILE, a calibration made for the model with\n"

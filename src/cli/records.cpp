@@ -93,7 +93,7 @@ void process(const Run &run, Scratch &w, Job &job, Item &j)
     if (s.mode & MODE_PRINT) write_coil_report(t, s, rec, p, j.number, *text[OUT_COIL], *text[OUT_SEQLOG]);
     if (!s.no_table) write_residue_table(t, rec, p, *text[OUT_TABLE]);
     if (run.files.gff3 || run.files.regions_tsv) {
-        find_regions_above(p, run.region_bound, s.region_min_length, w.regions);
+        find_regions(run.model, p, s.region_pscore, s.region_min_length, w.regions);
         if (run.files.gff3) write_gff3_regions(t, rec, p, j.number, w.regions, *text[OUT_GFF3]);
         if (run.files.regions_tsv) write_regions_tsv(t, rec, p, j.number, w.regions, *text[OUT_REGIONS]);
     }
@@ -154,13 +154,7 @@ template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flus
 
 void process_input(const RunSettings &s, const RunFiles &files, const Model &m, const CoilCounts &coil)
 {
-    const Run run{s,
-                  m,
-                  coil,
-                  files,
-                  make_sinks(files),
-                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0,
-                  score_for_pscore(m.pscores, s.region_pscore)};
+    const Run run{s, m, coil, files, make_sinks(files), (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0};
     // The headers come before any record, so an empty input gives valid files.
     std::string header[2];
     write_gff3_header(header[0]);

@@ -77,7 +77,6 @@ struct Run {
     const RunFiles &files;
     Sinks sinks;
     bool known_registers;  // register files: sequence scores over the known stretches
-    double region_bound;   // raw-score bound of the regions
 };
 
 // One thread's working memory, grown to the longest record it scored.
