@@ -6,7 +6,8 @@
 #     table is below the threshold, split where the heptad breaks, with the
 #     lowest of their p-scores;
 #  4. the TSV holds the same regions with the same values;
-#  5. both files are the same bytes with --threads 3; a register-file run
+#  5. both files are the same bytes with --threads 3 (records cut by
+#     --max-length included); a register-file run
 #     (codes with blanks and tabs) validates too, and so does an empty input.
 #   gff3_check.sh <dir of the programs> <test model dir>
 # Needs gt (Debian package genometools).  Without it the check fails, unless
@@ -46,8 +47,9 @@ coil=MSKLEELLKKNEELEKKVAELEKENAELKKKLEELEKKLAELEQKNKELEKKLAEL
 nrec=$(grep -c '^>' in.fa)
 
 run() { VELCORIN_CONFIG=/nonexistent "$bin/velcorin2" "$@" >/dev/null 2>>stderr; }
-run --gff3 r.gff3 --regions r.tsv --pscore 0.05 1 2 3 "$model/gen.dat" "$model/pos.dat" in.fa r.txt
-run --threads 3 --no-table --gff3 r3.gff3 --regions r3.tsv --pscore 0.05 1 2 3 "$model/gen.dat" "$model/pos.dat" in.fa
+run --max-length 120 --gff3 r.gff3 --regions r.tsv --pscore 0.05 1 2 3 "$model/gen.dat" "$model/pos.dat" in.fa r.txt
+run --max-length 120 --threads 3 --no-table --gff3 r3.gff3 --regions r3.tsv --pscore 0.05 1 2 3 "$model/gen.dat" \
+  "$model/pos.dat" in.fa
 cmp -s r.gff3 r3.gff3 || bad "GFF3 differs with --threads 3"
 cmp -s r.tsv r3.tsv || bad "TSV differs with --threads 3"
 
@@ -125,17 +127,20 @@ if ! awk 'NR == FNR { want[FNR] = $0; n = FNR; next }
   bad "GFF3 regions differ from the table's runs below the threshold"
 fi
 [ "$(wc -l <from_gff3)" -gt "${#headers[@]}" ] || bad "too few regions to compare"
+grep -q 'true$' r.tsv || bad "no region of a record cut by --max-length to compare"
 grep -q ',' from_gff3 || bad "no region with a register change to compare"
 
 # 4. The TSV: the GFF3's features, value for value.
 awk -F'\t' -v OFS='\t' 'BEGIN { print "code", "start", "end", "length", "lowest_pscore", "best_score",
-                                     "register", "register_segments" }
+                                     "register", "register_segments", "truncated" }
+  /^# [^ ]*: only the first / { cut[substr($1, 3, index($1, ":") - 3)] = 1 }
   $3 == "coiled_coil" {
     n = split($9, a, ";"); delete v
     for (i = 1; i <= n; i++) { eq = index(a[i], "="); v[substr(a[i], 1, eq - 1)] = substr(a[i], eq + 1) }
     segs = ("register_segments" in v) ? v["register_segments"] : $4 "-" $5 ":" v["register"]
     if (v["ID"] != $1 ":" $4 "-" $5) print "bad ID " v["ID"] > "/dev/stderr"
-    print $1, $4, $5, $5 - $4 + 1, $6, v["best_score"], v["register"], segs }' r.gff3 >tsv_from_gff3
+    print $1, $4, $5, $5 - $4 + 1, $6, v["best_score"], v["register"], segs, ($1 in cut) ? "true" : "false" }' \
+  r.gff3 >tsv_from_gff3
 cmp -s tsv_from_gff3 r.tsv || { diff tsv_from_gff3 r.tsv | head >&2; bad "TSV differs from the GFF3"; }
 
 if [ "$fails" -gt 0 ]; then

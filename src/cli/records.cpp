@@ -128,9 +128,20 @@ void write_out(const Sinks &k, Job &j)
 
 namespace {
 
+// What the main thread notes about the records as it reads them, in input order.
+struct InputBook {
+    int64_t cut = 0;  // records cut to the length limit
+};
+
+// note_record: the bookkeeping of a record just read.
+void note_record(InputBook &book, const Item &it)
+{
+    if (it.rec.truncated) book.cut++;
+}
+
 // fill: reads records into `j` until it holds a batch; false once the input
 // has ended.  A failure to read is thrown after `flush` wrote what came before.
-template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flush)
+template <class Flush> bool fill(const Run &run, InputBook &book, Job &j, int &number, Flush flush)
 {
     while (j.used < BATCH_RECORDS && j.residues < BATCH_RESIDUES) {
         Item &it = j.next_item();
@@ -142,6 +153,7 @@ template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flus
             throw;
         }
         if (r == ReadResult::END) return false;
+        note_record(book, it);
         j.used++;
         number++;
         j.residues += it.rec.length;
@@ -165,6 +177,7 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
     const int first = getc_unlocked(files.sequences);  // whether the input holds anything at all
     if (first != EOF) ungetc(first, files.sequences);
     int number = 1;
+    InputBook book;
     if (s.threads <= 1) {
         Scratch scratch(run);
         Job j;
@@ -173,14 +186,14 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
             write_out(run.sinks, j);
         };
         for (bool more = true; more;) {
-            more = fill(run, j, number, flush);
+            more = fill(run, book, j, number, flush);
             flush();
         }
     } else {
         Pipeline pipeline(run, s.threads);
         for (bool more = true; more;) {
             Job &j = pipeline.next();
-            more = fill(run, j, number, [&] {
+            more = fill(run, book, j, number, [&] {
                 if (j.used > 0) pipeline.submit();
                 pipeline.drain();
             });
@@ -191,6 +204,12 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
     std::fputc('\n', stderr);
     if (number == 1 && first != EOF)
         std::fprintf(stderr, "velcorin2: warning: no records found in %s\n", stream_name(files.sequences));
+    // Said once more at the end, where it cannot scroll away among the records' lines.
+    if (book.cut > 0)
+        std::fprintf(
+            stderr,
+            "velcorin2: warning: %lld record%s cut to the first %d residues (--max-length 0 scores whole records)\n",
+            (long long)book.cut, book.cut == 1 ? " was" : "s were", s.max_length);
 }
 
 }  // namespace velcorin2::cli

@@ -76,11 +76,13 @@ struct StreamLock {
 
 }  // namespace
 
-// warn_truncated: the reader's notice of a record cut to the length limit.
+// warn_truncated: the reader's notice of a record cut to the length limit,
+// with the way to score it whole.
 void warn_truncated(Sequence &seq, int32_t max_length)
 {
-    char line[NAMELEN + 64];
-    std::snprintf(line, sizeof line, "Sequence %s truncated to %d residues\n", seq.code, max_length);
+    char line[NAMELEN + 96];
+    std::snprintf(line, sizeof line, "Sequence %s truncated to %d residues (--max-length 0 scores it whole)\n",
+                  seq.code, max_length);
     seq.warnings += line;
     seq.truncated = true;
 }

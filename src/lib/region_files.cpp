@@ -81,6 +81,11 @@ void write_gff3_regions(const PscoreTables &t, const Sequence &rec, const Predic
     std::string seqid, name;
     region_seqid(rec.code, record, seqid);
     percent_encode(name, rec.title, escape_sets.value);
+    // The residues scored: a record cut to the length limit says so, as the
+    // regions past the cut are missing.
+    if (rec.truncated)
+        appendf(out, "# %s: only the first %d residues were scored (--max-length 0 scores the whole record)\n",
+                seqid.c_str(), rec.length);
     appendf(out, "##sequence-region %s 1 %d\n", seqid.c_str(), rec.length);
     for (const Region &r : regions) {
         appendf(out, "%s\tvelcorin2\tcoiled_coil\t%d\t%d\t%.4g\t.\t.\tID=%s:%d-%d", seqid.c_str(), r.from + 1, r.to + 1,
@@ -97,7 +102,7 @@ void write_gff3_regions(const PscoreTables &t, const Sequence &rec, const Predic
 
 void write_regions_tsv_header(std::string &out)
 {
-    out += "code\tstart\tend\tlength\tlowest_pscore\tbest_score\tregister\tregister_segments\n";
+    out += "code\tstart\tend\tlength\tlowest_pscore\tbest_score\tregister\tregister_segments\ttruncated\n";
 }
 
 void write_regions_tsv(const PscoreTables &t, const Sequence &rec, const Prediction &p, int record,
@@ -111,7 +116,8 @@ void write_regions_tsv(const PscoreTables &t, const Sequence &rec, const Predict
         appendf(out, "%s\t%d\t%d\t%d\t%.4g\t%.2f\t%c\t", seqid.c_str(), r.from + 1, r.to + 1, r.to - r.from + 1,
                 residue_pscore(t, r.best), r.best, region_register(offsets, r.from));
         append_segments(out, r, offsets);
-        out += '\n';
+        // A column rather than a comment line, which naive readers would take for a row.
+        out += rec.truncated ? "\ttrue\n" : "\tfalse\n";
     }
 }
 
