@@ -77,7 +77,7 @@ validate empty.gff3
 [ "$(wc -l <empty.tsv)" = 1 ] || bad "empty input: TSV is not the header alone"
 
 # 2. Seqids and Names of the hostile records (the last ones, one feature or
-# more each) decode to their codes and titles; an empty code is unnamed_<n>.
+# more each) decode to their codes and titles; an empty code is "unnamed record_<n>".
 decode() {
   local s=${1//\\/\\\\}
   printf '%b' "${s//%/\\x}"
@@ -87,7 +87,7 @@ first=$((${#seqids[@]} - ${#headers[@]}))
 for k in "${!headers[@]}"; do
   seqid=${seqids[$((first + k))]}
   want=${codes[$k]}
-  [ -n "$want" ] || want=unnamed_$((nrec - ${#headers[@]} + k + 1))
+  [ -n "$want" ] || want="unnamed record_$((nrec - ${#headers[@]} + k + 1))"
   [ "$(decode "$seqid")" = "$want" ] || bad "seqid $seqid does not decode to the code of header $k"
   attrs=$(awk -F'\t' -v id="$seqid" '$1 == id && $3 == "coiled_coil" { print $9; exit }' r.gff3)
   [ -n "$attrs" ] || { bad "no feature for $seqid"; continue; }

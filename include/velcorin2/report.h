@@ -79,8 +79,9 @@ void write_plot_page(const Sequence &seq, const Prediction &p, const PlotRegion 
 // ---- Region files ------------------------------------------------------------------------------
 // region_seqid: appends the name a record has in both region files: its code
 // with every byte outside [a-zA-Z0-9.:^*$@!+_?|-] written as %XX (bytes of
-// 0x80 and above too, so the files are ASCII), or "unnamed_<record>" for an
-// empty code.
+// 0x80 and above too, so the files are ASCII), or "unnamed%20record_<record>"
+// for an empty code (decoded "unnamed record_<record>": a code never holds a
+// blank, so no code is written so).
 void region_seqid(const char *code, int record, std::string &out);
 
 // write_gff3_header: "##gff-version 3", once at the start of the file.

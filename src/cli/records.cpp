@@ -2,6 +2,7 @@
 // over the whole input.
 #include "records.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "velcorin2/counting.h"
@@ -128,15 +129,68 @@ void write_out(const Sinks &k, Job &j)
 
 namespace {
 
+// SeenNames: the names met so far, as 64-bit hashes in an open-addressing
+// table that doubles as it fills: 8 bytes a name and at most 64 MiB.  Past
+// MAX_NAMES names, later ones are still looked up but no longer remembered.
+// Two names whose hashes collide (about n * n / 2^65 for n names) read as one.
+class SeenNames {
+public:
+    static constexpr size_t MAX_NAMES = size_t(1) << 22;
+    // seen_before: whether `name` was met before; remembers it if there is room.
+    bool seen_before(const std::string &name)
+    {
+        uint64_t h = 0xcbf29ce484222325u;  // FNV-1a, then a finalizer that spreads the bits
+        for (unsigned char c : name) h = (h ^ c) * 0x100000001b3u;
+        h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdu;
+        h ^= h >> 33;
+        if (h == 0) h = 1;  // 0 marks an empty slot
+        if (slots_.empty()) slots_.resize(1024);
+        size_t mask = slots_.size() - 1, i = h & mask;
+        for (; slots_[i] != 0; i = (i + 1) & mask)
+            if (slots_[i] == h) return true;
+        if (used_ >= MAX_NAMES) return false;
+        slots_[i] = h;
+        if (++used_ * 2 > slots_.size()) grow();
+        return false;
+    }
+
+private:
+    std::vector<uint64_t> slots_;
+    size_t used_ = 0;
+    void grow()
+    {
+        std::vector<uint64_t> old(slots_.size() * 2);
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (uint64_t h : old) {
+            if (h == 0) continue;
+            size_t i = h & mask;
+            while (slots_[i] != 0) i = (i + 1) & mask;
+            slots_[i] = h;
+        }
+    }
+};
+
 // What the main thread notes about the records as it reads them, in input order.
 struct InputBook {
     int64_t cut = 0;  // records cut to the length limit
+    SeenNames names;  // region-file names of the records scored so far
 };
 
-// note_record: the bookkeeping of a record just read.
-void note_record(InputBook &book, const Item &it)
+// note_record: the bookkeeping of a record just read.  A scored record whose
+// name in the region files (its code, encoded) an earlier one had is warned
+// about in its place among the records' messages: every output names
+// records by their code.
+void note_record(InputBook &book, Item &it)
 {
-    if (it.rec.truncated) book.cut++;
+    Sequence &rec = it.rec;
+    if (rec.truncated) book.cut++;
+    if (!it.scored) return;
+    std::string id;
+    region_seqid(rec.code, it.number, id);
+    if (book.names.seen_before(id))
+        appendf(rec.warnings, "velcorin2: warning: record %d repeats the code %s of an earlier record%s\n", it.number,
+                id.c_str(), std::strlen(rec.code) == NAMELEN - 1 ? " (codes are kept to their first 1023 bytes)" : "");
 }
 
 // fill: reads records into `j` until it holds a batch; false once the input

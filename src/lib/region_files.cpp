@@ -68,8 +68,8 @@ void region_seqid(const char *code, int record, std::string &out)
 {
     if (code[0])
         percent_encode(out, code, escape_sets.seqid);
-    else
-        appendf(out, "unnamed_%d", record);
+    else  // a code never holds a blank, so no code is written as this
+        appendf(out, "unnamed%%20record_%d", record);
 }
 
 void write_gff3_header(std::string &out) { out += "##gff-version 3\n"; }
