@@ -228,8 +228,6 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
     FILE *const header_file[2] = {files.gff3, files.regions_tsv};
     for (int h = 0; h < 2; h++)
         if (header_file[h]) std::fwrite(header[h].data(), 1, header[h].size(), header_file[h]);
-    const int first = getc_unlocked(files.sequences);  // whether the input holds anything at all
-    if (first != EOF) ungetc(first, files.sequences);
     int number = 1;
     InputBook book;
     if (s.threads <= 1) {
@@ -256,7 +254,7 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
         pipeline.drain();
     }
     std::fputc('\n', stderr);
-    if (number == 1 && first != EOF)
+    if (number == 1)  // an empty input as much as one without a header line
         std::fprintf(stderr, "velcorin2: warning: no records found in %s\n", stream_name(files.sequences));
     // Said once more at the end, where it cannot scroll away among the records' lines.
     if (book.cut > 0)
