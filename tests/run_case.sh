@@ -8,7 +8,8 @@
 # HOME instead; $MODEL and $DATA are replaced in both), `stdin`, and
 # <file>.expected for every file to compare: the outputs it names, and
 # stdout, stderr (time stamps masked as <time>) and status.  In stdout and
-# stderr the test model's and tests/data's folders read $MODEL and $DATA.
+# stderr the test model's and tests/data's folders read $MODEL and $DATA,
+# the folder the case runs in $WORK.
 # With a thread count, --threads N goes first on the command line and every
 # expectation must hold all the same.  UPDATE=1 writes the expected files.
 set -u
@@ -36,10 +37,11 @@ env -i PATH="$PATH" HOME="$work" TZ=UTC ${conf:+VELCORIN_CONFIG=$conf} ${ASAN_OP
   ${TSAN_OPTIONS:+TSAN_OPTIONS=$TSAN_OPTIONS} "$bin/$prog" "${words[@]}" \
   <"$([ -f stdin ] && echo stdin || echo /dev/null)" >stdout.raw 2>stderr.raw
 echo $? >status
-# The folders that differ from machine to machine read as in the command line.
+# The folders that differ from machine to machine read as in the command line,
+# the case's own folder as $WORK.
 sed -E -e 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}$/<time>/' \
-  -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stderr.raw >stderr
-sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stdout.raw >stdout
+  -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" -e "s|$work|\$WORK|g" stderr.raw >stderr
+sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" -e "s|$work|\$WORK|g" stdout.raw >stdout
 failed=0
 for want in "$case_dir"/*.expected; do
   [ -e "$want" ] || continue

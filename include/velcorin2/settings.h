@@ -62,6 +62,7 @@ struct RunSettings {
     FileName calibration;                  // key calib, --calib; built-in tables without
     std::string plot_file = "/tmp/tr.ps";  // --plot: the PostScript comparison plot
     std::string configuration;             // the configuration file read ("" when none)
+    std::string configuration_error;       // a numeric value it holds that is not a number: the run is refused
     // What reading the configuration had to say ("Couldn't find config
     // file", an empty line per "lib" line): printed on standard output, or
     // on standard error when standard output is one of the run's outputs.
@@ -88,7 +89,9 @@ std::string configuration_path();
 // set mode bits, prn also the report threshold.  Each "lib" line appends
 // distances (at most 7 in all), adds a newline to the notes and sets
 // distance_count to the distances given; "functnum = N" sets it.  A key line
-// whose value its pattern cannot read is ignored.  An empty path or a file
+// that does not have the form "<key> = <value>" is ignored; a prn or
+// functnum value that is not a number to the end of its line (blanks
+// aside) is noted in configuration_error and leaves the settings as they were.  An empty path or a file
 // that cannot be opened: "Couldn't find config file\n" in the notes,
 // nothing else changed, false.
 bool read_configuration(const std::string &path, RunSettings &s);

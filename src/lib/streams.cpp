@@ -217,7 +217,7 @@ FILE *open_file_for_reading(const char *name, const char *given)
     if (ends_with(name, ".Z") || ends_with(name, ".gz")) {
         // A missing file, or a regular file that holds no compressed data,
         // is an error now, not a zcat that fails once outputs are written.
-        if (access(name, F_OK) != 0) raise_numbered(ErrorCode::OPEN, given);
+        if (access(name, F_OK) != 0) raise_numberedf(ErrorCode::OPEN, "%s: %s", given, std::strerror(errno));
         const int fd = open(name, O_RDONLY | O_CLOEXEC);
         struct stat st;
         unsigned char b[2];
@@ -254,7 +254,7 @@ FILE *open_file_for_reading(const char *name, const char *given)
         std::snprintf(packed, sizeof packed, "%s%s", name, suffix);
         if (access(packed, F_OK) == 0) return open_zcat(packed, given);
     }
-    raise_numbered(ErrorCode::OPEN, given, ENOENT);
+    raise_numbered(ErrorCode::OPEN, std::string(given) + ": " + std::strerror(ENOENT), ENOENT);
 }
 
 }  // namespace
