@@ -31,7 +31,7 @@ Scratch::Scratch(const Run &run)
     }
 }
 
-ReadResult read_record(const Run &run, Item &it, int number)
+ReadResult read_record(const Run &run, Item &it, int number, int64_t *line)
 {
     const RunSettings &s = run.s;
     Sequence &rec = it.rec;
@@ -40,7 +40,7 @@ ReadResult read_record(const Run &run, Item &it, int number)
     if (run.known_registers)
         r = read_register_record(in, rec, s.max_length);
     else
-        r = read_fasta_record(in, rec, s.max_length) ? RecordRead::RECORD : RecordRead::END;
+        r = read_fasta_record(in, rec, s.max_length, line) ? RecordRead::RECORD : RecordRead::END;
     check_read_error(in);  // a read error is not the end of the input
     it.number = number;
     it.scored = false;
@@ -173,8 +173,9 @@ private:
 
 // What the main thread notes about the records as it reads them, in input order.
 struct InputBook {
-    int64_t cut = 0;  // records cut to the length limit
-    SeenNames names;  // region-file names of the records scored so far
+    int64_t cut = 0;   // records cut to the length limit
+    int64_t line = 1;  // of the FASTA input, for the place of an unreadable character
+    SeenNames names;   // region-file names of the records scored so far
 };
 
 // note_record: the bookkeeping of a record just read.  A scored record whose
@@ -201,7 +202,7 @@ template <class Flush> bool fill(const Run &run, InputBook &book, Job &j, int &n
         Item &it = j.next_item();
         ReadResult r;
         try {
-            r = read_record(run, it, number);
+            r = read_record(run, it, number, &book.line);
         } catch (...) {
             flush();  // the records before the failure are written first
             throw;
