@@ -71,7 +71,8 @@ void print_help(const RunSettings &d)
                 "  log (default stderr).  '-' is stdin/stdout, '~' a home directory, names ending in .Z or\n"
                 "  .gz are read through zcat, and an output name '|command' writes into a shell command.\n"
                 "\n"
-                "Configuration: the file named by $VELCORIN_CONFIG, else $HOME/.velcorin2, lines 'key = value'\n"
+                "Configuration: the file named by $VELCORIN_CONFIG, else $HOME/.velcorin2, else the one installed\n"
+                "beside the program (<prefix>/share/velcorin2/velcorin2.conf, found by itself); lines 'key = value'\n"
                 "with keys genbnk cctb lib test out log pos view ver prn functnum calib.\n"
                 "\n"
                 "Exit status: 0 done, 2 error (message on stdout), 255 usage or unreadable sequence.\n",
@@ -183,22 +184,25 @@ std::string without_configuration(const RunSettings &s)
     return note.empty() ? "" : "; " + note + ", so the words after the options are distances and then files";
 }
 
+// An option word where distances or files are read: an option put after them.
+[[noreturn]] void option_after_files(const char *w)
+{
+    usage("options come before the distances and files; " + quoted(w) + " stands after the file names");
+}
+
 // A word that is not a distance where one is read.
 [[noreturn]] void bad_distance(const RunSettings &s, const char *w)
 {
-    if (is_option_word(w) && std::strspn(w + 1, "0123456789") != std::strlen(w + 1))
-        usage("options come before the distances and files; " + quoted(w) + " stands after them");
-    const std::string note = configuration_note(s);
-    usage((note.empty() ? "" : note + ", so the words after the options are distances and then files: ") + quoted(w) +
-          " is not a distance (a whole number from 0 to 6)");
+    if (is_option_word(w) && std::strspn(w + 1, "0123456789") != std::strlen(w + 1)) option_after_files(w);
+    const std::string why = without_configuration(s);
+    usage((why.empty() ? "" : why.substr(2) + ": ") + quoted(w) + " is not a distance (a whole number from 0 to 6)");
 }
 
 // An output or log word that starts like an option is an option put after
 // the files, not a file to create.
 void name_output(FileName &f, const char *w)
 {
-    if (is_option_word(w))
-        usage("options come before the distances and files; " + quoted(w) + " stands after the file names");
+    if (is_option_word(w)) option_after_files(w);
     name_file(f, w);
 }
 
@@ -335,9 +339,7 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
     if (!s.coil_log.given && acnt < argc) name_output(s.coil_log, argv[acnt++]);  // else stderr
     if (acnt < argc) name_output(s.sequence_log, argv[acnt++]);                   // else stderr
     if (acnt < argc) {
-        if (is_option_word(argv[acnt]))
-            usage("options come before the distances and files; " + quoted(argv[acnt]) +
-                  " stands after the file names");
+        if (is_option_word(argv[acnt])) option_after_files(argv[acnt]);
         usage(quoted(argv[acnt]) + " is left over after the last file, the per-sequence log " + s.sequence_log.name);
     }
     expand_names(s);
