@@ -2,10 +2,12 @@
 # The region files of a multi-record run with hostile headers:
 #  1. the GFF3 passes `gt gff3validator` with Sequence Ontology type checking;
 #  2. its seqids and Names decode back to the records' codes and titles;
-#  3. its features are the coil report's entries of the same run, adjacent
-#     entries joined, with the lowest of their p-scores;
+#  3. its features are the runs of residues whose p-score in the per-residue
+#     table is below the threshold, split where the heptad breaks, with the
+#     lowest of their p-scores;
 #  4. the TSV holds the same regions with the same values;
-#  5. both files are the same bytes with --threads 3; a register-file run
+#  5. both files are the same bytes with --threads 3 (records cut by
+#     --max-length included); a register-file run
 #     (codes with blanks and tabs) validates too, and so does an empty input.
 #   gff3_check.sh <dir of the programs> <test model dir>
 # Needs gt (Debian package genometools).  Without it the check fails, unless
@@ -46,10 +48,9 @@ coil=MSKLEELLKKNEELEKKVAELEKENAELKKKLEELEKKLAELEQKNKELEKKLAEL
 nrec=$(grep -c '^>' in.fa)
 
 run() { VELCORIN_CONFIG=/nonexistent "$bin/velcorin2" "$@" >/dev/null 2>>stderr; }
-run --no-table --gff3 r.gff3 --regions r.tsv -p 0.05 1 2 3 "$model/gen.dat" "$model/pos.dat" in.fa coil.log \
-  seq.log
-run --threads 3 --no-table --gff3 r3.gff3 --regions r3.tsv -p 0.05 1 2 3 "$model/gen.dat" "$model/pos.dat" \
-  in.fa coil3.log seq3.log
+run --max-length 120 --gff3 r.gff3 --regions r.tsv --pscore 0.05 1 2 3 "$model/gen.dat" "$model/pos.dat" in.fa r.txt
+run --max-length 120 --threads 3 --no-table --gff3 r3.gff3 --regions r3.tsv --pscore 0.05 1 2 3 "$model/gen.dat" \
+  "$model/pos.dat" in.fa
 cmp -s r.gff3 r3.gff3 || bad "GFF3 differs with --threads 3"
 cmp -s r.tsv r3.tsv || bad "TSV differs with --threads 3"
 
@@ -77,7 +78,7 @@ validate empty.gff3
 [ "$(wc -l <empty.tsv)" = 1 ] || bad "empty input: TSV is not the header alone"
 
 # 2. Seqids and Names of the hostile records (the last ones, one feature or
-# more each) decode to their codes and titles; an empty code is unnamed_<n>.
+# more each) decode to their codes and titles; an empty code is "unnamed record_<n>".
 decode() {
   local s=${1//\\/\\\\}
   printf '%b' "${s//%/\\x}"
@@ -87,7 +88,7 @@ first=$((${#seqids[@]} - ${#headers[@]}))
 for k in "${!headers[@]}"; do
   seqid=${seqids[$((first + k))]}
   want=${codes[$k]}
-  [ -n "$want" ] || want=unnamed_$((nrec - ${#headers[@]} + k + 1))
+  [ -n "$want" ] || want="unnamed record_$((nrec - ${#headers[@]} + k + 1))"
   [ "$(decode "$seqid")" = "$want" ] || bad "seqid $seqid does not decode to the code of header $k"
   attrs=$(awk -F'\t' -v id="$seqid" '$1 == id && $3 == "coiled_coil" { print $9; exit }' r.gff3)
   [ -n "$attrs" ] || { bad "no feature for $seqid"; continue; }
@@ -97,47 +98,50 @@ for k in "${!headers[@]}"; do
   [ "$(decode "$name")" = "${titles[$k]}" ] || bad "Name of $seqid does not decode to the title of header $k"
 done
 
-# 3. Regions against the coil report: per scored record (counted by its
-# ##sequence-region line, and by its report on the coil log), each region as
-# "record start end segments lowest-p-score".
+# 3. Regions against the per-residue table: per scored record (counted by
+# its ##sequence-region line, and by its table header), each region as
+# "record start end segments lowest-p-score"; a segment ends where the
+# register does not follow its predecessor's.  (No row of the table's
+# p-scores lies within the rounding of 0.05, so the printed value decides.)
 awk -F'\t' '/^##sequence-region / { k++ }
   $3 == "coiled_coil" {
     segs = $4 "-" $5 ":" substr($9, index($9, ";register=") + 10, 1)
     if (match($9, /register_segments=[^;]*/)) segs = substr($9, RSTART + 18, RLENGTH - 18)
     print k, $4, $5, segs, $6 }' r.gff3 >from_gff3
-awk '/^[0-9]+ \t/ { k++ }
-  /^ \[/ {
-    line = $0; n = 0
-    while (match(line, /[0-9.]+@ *[0-9]+- *[0-9]+:[a-g];/)) {
-      e = substr(line, RSTART, RLENGTH); line = substr(line, RSTART + RLENGTH)
-      split(e, f, /[@;: -]+/); p = f[1]; s = f[2] + 0; t = f[3] + 0; r = f[4]
-      if (n > 0 && s == end + 1) { end = t; segs = segs "," s "-" t ":" r; if (p < low) low = p }
-      else { if (n > 0) print k, start, end, segs, low; start = s; end = t; segs = s "-" t ":" r; low = p }
-      n++
-    }
-    if (n > 0) print k, start, end, segs, low
-  }' coil.log >from_report
-# The report prints p-scores to 4 decimals, the files to 4 significant digits.
+awk 'function close_run() { if (n > 0) print k, start, end, segs seg "-" end ":" r0, low; n = 0 }
+  /^# Position/ { close_run(); k++; next }
+  /^#/ { next }
+  $4 < 0.05 {
+    if (n == 0) { start = $1; segs = ""; seg = $1; r0 = $3; low = $4 }
+    else if (index("abcdefg", $3) != index("abcdefg", prev) % 7 + 1) { segs = segs seg "-" end ":" r0 ","; seg = $1; r0 = $3 }
+    end = $1; prev = $3; if ($4 < low) low = $4; n++; next
+  }
+  { close_run() }
+  END { close_run() }' r.txt >from_table
+# The table prints p-scores to 5 decimals, the files to 4 significant digits.
 if ! awk 'NR == FNR { want[FNR] = $0; n = FNR; next }
   { split(want[FNR], w, " ")
     if ($1 != w[1] || $2 != w[2] || $3 != w[3] || $4 != w[4] || $5 - w[5] > 0.00005 || w[5] - $5 > 0.00005) {
-      print "line " FNR ": GFF3 " $0 ", coil report " want[FNR]; bad = 1 } }
-  END { if (FNR != n) { print "GFF3 has " FNR " regions, the coil report " n; bad = 1 }; exit bad }' \
-  from_report from_gff3 >&2; then
-  bad "GFF3 regions differ from the coil report's entries"
+      print "line " FNR ": GFF3 " $0 ", table " want[FNR]; bad = 1 } }
+  END { if (FNR != n) { print "GFF3 has " FNR " regions, the table " n; bad = 1 }; exit bad }' \
+  from_table from_gff3 >&2; then
+  bad "GFF3 regions differ from the table's runs below the threshold"
 fi
 [ "$(wc -l <from_gff3)" -gt "${#headers[@]}" ] || bad "too few regions to compare"
+grep -q 'true$' r.tsv || bad "no region of a record cut by --max-length to compare"
 grep -q ',' from_gff3 || bad "no region with a register change to compare"
 
 # 4. The TSV: the GFF3's features, value for value.
 awk -F'\t' -v OFS='\t' 'BEGIN { print "code", "start", "end", "length", "lowest_pscore", "best_score",
-                                     "register", "register_segments" }
+                                     "register", "register_segments", "truncated" }
+  /^# [^ ]*: only the first / { cut[substr($1, 3, index($1, ":") - 3)] = 1 }
   $3 == "coiled_coil" {
     n = split($9, a, ";"); delete v
     for (i = 1; i <= n; i++) { eq = index(a[i], "="); v[substr(a[i], 1, eq - 1)] = substr(a[i], eq + 1) }
     segs = ("register_segments" in v) ? v["register_segments"] : $4 "-" $5 ":" v["register"]
     if (v["ID"] != $1 ":" $4 "-" $5) print "bad ID " v["ID"] > "/dev/stderr"
-    print $1, $4, $5, $5 - $4 + 1, $6, v["best_score"], v["register"], segs }' r.gff3 >tsv_from_gff3
+    print $1, $4, $5, $5 - $4 + 1, $6, v["best_score"], v["register"], segs, ($1 in cut) ? "true" : "false" }' \
+  r.gff3 >tsv_from_gff3
 cmp -s tsv_from_gff3 r.tsv || { diff tsv_from_gff3 r.tsv | head >&2; bad "TSV differs from the GFF3"; }
 
 if [ "$fails" -gt 0 ]; then
@@ -145,4 +149,4 @@ if [ "$fails" -gt 0 ]; then
   trap - EXIT
   exit 1
 fi
-echo "gff3_check: $(grep -c coiled_coil r.gff3) regions of $nrec records validated and match the coil report"
+echo "gff3_check: $(grep -c coiled_coil r.gff3) regions of $nrec records validated and match the table"

@@ -10,7 +10,8 @@
 #     write, and a screenshot is taken;
 #  5. --html-max caps the profiles and says so;
 #  6. under a terminal the progress line shows; with standard error in a
-#     file no progress byte is written; --quiet leaves standard error empty.
+#     file no progress byte is written; --quiet leaves standard error empty
+#     (a run without warnings).
 #   report_check.sh <dir of the programs> <test model dir>
 # Needs xmllint (libxml2-utils), chromium and script (bsdutils).  Without
 # chromium the check fails, unless VELCORIN_SKIP_BROWSER=1 (status 77).
@@ -126,7 +127,7 @@ done
 grep -q '3 more were left out (--html-max 1).*--summary' cap.html || bad "--html-max 1: no note of the profiles left out"
 
 # Progress: a terminal shows it; a file gets none of it; --quiet says nothing.
-for i in $(seq 40); do cat example.fa; done >many.fa
+for i in $(seq 40); do sed "s/^>\([^ ]*\)/>\1_$i/" example.fa; done >many.fa  # codes kept unique
 run=("$bin/velcorin2" --no-table --regions many.tsv "${M[@]}" many.fa)
 script -qec "$(printf '%q ' "${run[@]}")" typescript </dev/null >/dev/null
 grep -q $'records, .* M residues/s\e\\[K' typescript || bad "no progress line under a terminal"

@@ -8,8 +8,9 @@
 # HOME instead; $MODEL and $DATA are replaced in both), `stdin`, and
 # <file>.expected for every file to compare: the outputs it names, and
 # stdout, stderr (time stamps masked as <time>) and status; in HTML reports
-# the time line is masked the same way.  In stdout and
-# stderr the test model's and tests/data's folders read $MODEL and $DATA.
+# the time line is masked the same way.  In stdout, stderr and reports the
+# test model's and tests/data's folders read $MODEL and $DATA, the folder the
+# case runs in $WORK.
 # With a thread count, --threads N goes first on the command line and every
 # expectation must hold all the same.  UPDATE=1 writes the expected files.
 set -u
@@ -37,14 +38,15 @@ env -i PATH="$PATH" HOME="$work" TZ=UTC ${conf:+VELCORIN_CONFIG=$conf} ${ASAN_OP
   ${TSAN_OPTIONS:+TSAN_OPTIONS=$TSAN_OPTIONS} "$bin/$prog" "${words[@]}" \
   <"$([ -f stdin ] && echo stdin || echo /dev/null)" >stdout.raw 2>stderr.raw
 echo $? >status
-# The folders that differ from machine to machine read as in the command line.
+# The folders that differ from machine to machine read as in the command line,
+# the case's own folder as $WORK.
 sed -E -e 's/^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}$/<time>/' \
-  -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stderr.raw >stderr
-sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" stdout.raw >stdout
+  -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" -e "s|$work|\$WORK|g" stderr.raw >stderr
+sed -e "s|$model|\$MODEL|g" -e "s|$data|\$DATA|g" -e "s|$work|\$WORK|g" stdout.raw >stdout
 # A report names the folders too, and the time of its run on one line.
 for f in *.html; do
   [ -f "$f" ] && sed -i -e 's|^<p class="time">.*</p>$|<p class="time"><time></p>|' -e "s|$model|\$MODEL|g" \
-    -e "s|$data|\$DATA|g" "$f"
+    -e "s|$data|\$DATA|g" -e "s|$work|\$WORK|g" "$f"
 done
 failed=0
 for want in "$case_dir"/*.expected; do

@@ -171,7 +171,8 @@ long count_background(const char *input, BackgroundCounts &t, ReadFiles &read)
     Input in(input, read);
     Sequence s;
     long n = 0;
-    while (read_fasta_record(in.fl, s, DEFAULT_MAX_LENGTH)) {
+    int64_t line = 1;
+    while (read_fasta_record(in.fl, s, DEFAULT_MAX_LENGTH, &line)) {
         print_warnings(s.warnings);
         if (!add_background_counts(t, s)) die_overflow(input, s.code);
         n++;

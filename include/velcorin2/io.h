@@ -153,9 +153,13 @@ void remove_scratch_files_on_signals();
 // when no further header line exists.  Header lines of any length are read
 // whole (code and title keep NAMELEN-1 characters).  A record longer than
 // max_length (0: no limit) keeps its first max_length residues with a
-// warning; the rest is skipped unchecked.  An unknown character throws
-// "Unable to parse input '%c', %s.\n" for stdout, status 255.
-bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length);
+// warning; the rest is skipped unchecked.  `line_number`, when given, is
+// the number of the line the stream stands at (1 for a stream read from its
+// start) and is moved on past the lines read.  An unknown character throws
+// "Unable to parse input '<c>', line <n>, column <m> of <stream name>,
+// record <code>: <the line read so far>\n" for stdout, status 255 (without
+// "line <n>, " when lines are not counted).
+bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length, int64_t *line_number = nullptr);
 
 // The results of read_register_record.
 enum class RecordRead { END, RECORD, INCOMPLETE };

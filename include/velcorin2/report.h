@@ -84,14 +84,17 @@ void write_plot_page(const Sequence &seq, const Prediction &p, const PlotRegion 
 // ---- Region files ------------------------------------------------------------------------------
 // region_seqid: appends the name a record has in both region files: its code
 // with every byte outside [a-zA-Z0-9.:^*$@!+_?|-] written as %XX (bytes of
-// 0x80 and above too, so the files are ASCII), or "unnamed_<record>" for an
-// empty code.
+// 0x80 and above too, so the files are ASCII), or "unnamed%20record_<record>"
+// for an empty code (decoded "unnamed record_<record>": a code never holds a
+// blank, so no code is written so).
 void region_seqid(const char *code, int record, std::string &out);
 
 // write_gff3_header: "##gff-version 3", once at the start of the file.
 void write_gff3_header(std::string &out);
 
-// write_gff3_regions: "##sequence-region <seqid> 1 <length>" and one
+// write_gff3_regions: for a record cut to the length limit a comment line
+// "# <seqid>: only the first <length> residues were scored (...)"; then
+// "##sequence-region <seqid> 1 <length>" (the residues scored) and one
 // coiled_coil feature per region: the score column the region's lowest
 // p-score ("%.4g"), attributes ID (<seqid>:<start>-<end>), Name (the title,
 // percent-encoded; left out when empty), best_score ("%.2f"), register (of
@@ -104,7 +107,8 @@ void write_gff3_regions(const PscoreTables &t, const Sequence &seq, const Predic
 void write_regions_tsv_header(std::string &out);
 
 // write_regions_tsv: one row per region: seqid, start, end, length, lowest
-// p-score, best score, register, register segments (always).
+// p-score, best score, register, register segments (always), truncated
+// ("true" when the record was cut to the length limit, else "false").
 void write_regions_tsv(const PscoreTables &t, const Sequence &seq, const Prediction &p, int record,
                        const std::vector<Region> &regions, std::string &out);
 

@@ -7,6 +7,7 @@
 //   configuration_path               which configuration file a run reads
 //   read_configuration               a configuration file into the settings
 //   find_first_listed                the delimiter search of the distance list
+//   whole_int, whole_double          a number read from a whole word
 //   model_spec                       the model a run's settings name
 //
 // The configuration file fills the record, the command line adds to it,
@@ -14,7 +15,10 @@
 // on it is passed read-only to whatever reads it.
 #pragma once
 
+#include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "velcorin2/velcorin2.h"
@@ -65,6 +69,7 @@ struct RunSettings {
     bool quiet = false;                    // --quiet: no time stamps, "Done." or progress
     std::string plot_file = "/tmp/tr.ps";  // --plot: the PostScript comparison plot
     std::string configuration;             // the configuration file read ("" when none)
+    std::string configuration_error;       // a numeric value it holds that is not a number: the run is refused
     // What reading the configuration had to say ("Couldn't find config
     // file", an empty line per "lib" line): printed on standard output, or
     // on standard error when standard output is one of the run's outputs.
@@ -96,7 +101,9 @@ std::string configuration_path();
 // set mode bits, prn also the report threshold.  Each "lib" line appends
 // distances (at most 7 in all), adds a newline to the notes and sets
 // distance_count to the distances given; "functnum = N" sets it.  A key line
-// whose value its pattern cannot read is ignored.  An empty path or a file
+// that does not have the form "<key> = <value>" is ignored; a prn or
+// functnum value that is not a number to the end of its line (blanks
+// aside) is noted in configuration_error and leaves the settings as they were.  An empty path or a file
 // that cannot be opened: "Couldn't find config file\n" in the notes,
 // nothing else changed, false.
 bool read_configuration(const std::string &path, RunSettings &s);
@@ -105,6 +112,30 @@ bool read_configuration(const std::string &path, RunSettings &s);
 // returns the position in `str` of the first one that occurs at all (not
 // the earliest position of any of them); null when none occurs.
 const char *find_first_listed(const char *str, const char *chars);
+
+// whole_int: `w` read as a decimal int the way strtol reads it (leading
+// blanks and a sign taken) that fills the word to its end and fits an int.
+inline bool whole_int(const char *w, int *v)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long r = std::strtol(w, &end, 10);
+    if (end == w || *end != '\0' || errno != 0 || r < INT_MIN || r > INT_MAX) return false;
+    *v = int(r);
+    return true;
+}
+
+// whole_double: `w` read the way strtod reads it (so also "inf", "nan",
+// hexadecimal) when that fills the word to its end.  Out of range reads as
+// strtod gives it (infinity, or a value near 0), as atof did.
+inline bool whole_double(const char *w, double *v)
+{
+    char *end = nullptr;
+    const double r = std::strtod(w, &end);
+    if (end == w || *end != '\0') return false;
+    *v = r;
+    return true;
+}
 
 // model_spec: the model a run's settings name (files, distances, proline
 // rule, shortest segment, calibration).

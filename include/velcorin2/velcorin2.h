@@ -282,21 +282,24 @@ bool next_known_stretch(int32_t *st, int32_t *en, const Sequence &seq);
 void residue_pscores(const Model &m, const Prediction &p, std::vector<double> &out);
 
 // ---- 7. Regions ------------------------------------------------------------------------
-// A region is a maximal run of residues whose best score is strictly above
-// a bound, across register changes: the coil report's entries at that bound,
-// adjacent ones joined.  Its register segments split it where the register
-// offset changes.
+// A region at a p-score threshold is a maximal run of residues whose
+// p-score, residue_pscore(m.pscores, score), the value the per-residue table
+// prints, is below the threshold; across register changes, which split it
+// into register segments where the register offset changes.  Every residue
+// of a region is below the threshold, so its lowest p-score is too.  The
+// coil report of -p keeps its own rule (a score above score_for_pscore):
+// its entries can take in residues up to one grid row (0.01) lower, whose
+// p-score is at or above the threshold.
 struct Region {
     int32_t from = 0, to = 0;  // 0-based, inclusive
     double best = 0.0;         // highest score in the region
 };
 
-// find_regions_above: the regions of `p` above the raw score `bound` that
-// are at least `min_length` long, in sequence order, into `out` (cleared
-// first, capacity kept).
-void find_regions_above(const Prediction &p, double bound, int32_t min_length, std::vector<Region> &out);
-// find_regions: the same at a p-score threshold, converted with the model's
-// tables (score_for_pscore).
+// find_regions: the regions of `p` at the threshold `pscore` that are at
+// least `min_length` long, in sequence order, into `out` (cleared first,
+// capacity kept).  Nothing for a prediction that was not scored; a NaN
+// score, which no model gives, belongs to no region.  Every face (the
+// command line's region files and summaries) calls this one definition.
 void find_regions(const Model &m, const Prediction &p, double pscore, int32_t min_length, std::vector<Region> &out);
 
 // ---- 8. Error ------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 //
 // Contents:
 //   usage, print_help                  the usage text (one place) and the help page
+//   answer_help_or_version             --help and --version among the options
 //   parse_command_line, check_settings options, distances and file words; the check before a run
 //   check_outputs, open_checked_output refuse outputs that would destroy an input or each other
 //   RunFiles                           the open streams of a run
@@ -35,6 +36,11 @@ namespace velcorin2::cli {
 
 // print_help: the help page on standard output, with the live defaults of `d`.
 void print_help(const RunSettings &d);
+
+// answer_help_or_version: the help page (with the defaults of `d`) or the
+// version on standard output, true, when --help, -h or --version stands
+// among the option words (option values passed over); else false.
+bool answer_help_or_version(int argc, char **argv, const RunSettings &d);
 
 // parse_command_line: the option words, then the distance values the
 // configuration did not give, then the file words, into `s`; then

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -36,7 +37,7 @@ Scratch::Scratch(const Run &run)
     }
 }
 
-ReadResult read_record(const Run &run, Item &it, int number)
+ReadResult read_record(const Run &run, Item &it, int number, int64_t *line)
 {
     const RunSettings &s = run.s;
     Sequence &rec = it.rec;
@@ -45,7 +46,7 @@ ReadResult read_record(const Run &run, Item &it, int number)
     if (run.known_registers)
         r = read_register_record(in, rec, s.max_length);
     else
-        r = read_fasta_record(in, rec, s.max_length) ? RecordRead::RECORD : RecordRead::END;
+        r = read_fasta_record(in, rec, s.max_length, line) ? RecordRead::RECORD : RecordRead::END;
     check_read_error(in);  // a read error is not the end of the input
     it.number = number;
     it.scored = false;
@@ -110,7 +111,7 @@ void process(const Run &run, Scratch &w, Job &job, Item &j)
     if (!s.no_table) write_residue_table(t, rec, p, *text[OUT_TABLE]);
     // One list of regions per record, for every output that shows regions.
     if (run.files.gff3 || run.files.regions_tsv || summarized) {
-        find_regions_above(p, run.region_bound, s.region_min_length, w.regions);
+        find_regions(run.model, p, s.region_pscore, s.region_min_length, w.regions);
         if (run.files.gff3) write_gff3_regions(t, rec, p, j.number, w.regions, *text[OUT_GFF3]);
         if (run.files.regions_tsv) write_regions_tsv(t, rec, p, j.number, w.regions, *text[OUT_REGIONS]);
     }
@@ -204,21 +205,87 @@ void write_out(const Run &run, Job &j)
 
 namespace {
 
+// SeenNames: the names met so far, as 64-bit hashes in an open-addressing
+// table that doubles as it fills: 8 bytes a name and at most 64 MiB.  Past
+// MAX_NAMES names, later ones are still looked up but no longer remembered.
+// Two names whose hashes collide (about n * n / 2^65 for n names) read as one.
+class SeenNames {
+public:
+    static constexpr size_t MAX_NAMES = size_t(1) << 22;
+    // seen_before: whether `name` was met before; remembers it if there is room.
+    bool seen_before(const std::string &name)
+    {
+        uint64_t h = 0xcbf29ce484222325u;  // FNV-1a, then a finalizer that spreads the bits
+        for (unsigned char c : name) h = (h ^ c) * 0x100000001b3u;
+        h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdu;
+        h ^= h >> 33;
+        if (h == 0) h = 1;  // 0 marks an empty slot
+        if (slots_.empty()) slots_.resize(1024);
+        size_t mask = slots_.size() - 1, i = h & mask;
+        for (; slots_[i] != 0; i = (i + 1) & mask)
+            if (slots_[i] == h) return true;
+        if (used_ >= MAX_NAMES) return false;
+        slots_[i] = h;
+        if (++used_ * 2 > slots_.size()) grow();
+        return false;
+    }
+
+private:
+    std::vector<uint64_t> slots_;
+    size_t used_ = 0;
+    void grow()
+    {
+        std::vector<uint64_t> old(slots_.size() * 2);
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (uint64_t h : old) {
+            if (h == 0) continue;
+            size_t i = h & mask;
+            while (slots_[i] != 0) i = (i + 1) & mask;
+            slots_[i] = h;
+        }
+    }
+};
+
+// What the main thread notes about the records as it reads them, in input order.
+struct InputBook {
+    int64_t cut = 0;   // records cut to the length limit
+    int64_t line = 1;  // of the FASTA input, for the place of an unreadable character
+    SeenNames names;   // region-file names of the records scored so far
+};
+
+// note_record: the bookkeeping of a record just read.  A scored record whose
+// name in the region files (its code, encoded) an earlier one had is warned
+// about in its place among the records' messages: every output names
+// records by their code.
+void note_record(InputBook &book, Item &it)
+{
+    Sequence &rec = it.rec;
+    if (rec.truncated) book.cut++;
+    if (!it.scored) return;
+    std::string id;
+    region_seqid(rec.code, it.number, id);
+    if (book.names.seen_before(id))
+        appendf(rec.warnings, "velcorin2: warning: record %d repeats the code %s of an earlier record%s\n", it.number,
+                id.c_str(), std::strlen(rec.code) == NAMELEN - 1 ? " (codes are kept to their first 1023 bytes)" : "");
+}
+
 // fill: reads records into `j` until it holds a batch; false once the input
 // has ended.  A failure to read is thrown after `flush` wrote what came before.
-template <class Flush> bool fill(const Run &run, Job &j, int &number, Flush flush)
+template <class Flush> bool fill(const Run &run, InputBook &book, Job &j, int &number, Flush flush)
 {
     bool more = true;
     while (more && j.used < BATCH_RECORDS && j.residues < BATCH_RESIDUES) {
         Item &it = j.next_item();
         ReadResult r;
         try {
-            r = read_record(run, it, number);
+            r = read_record(run, it, number, &book.line);
         } catch (...) {
             flush();  // the records before the failure are written first
             throw;
         }
         if (r == ReadResult::END) break;
+        note_record(book, it);
         j.used++;
         number++;
         j.residues += it.rec.length;
@@ -273,14 +340,7 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
     state.counts.cap = s.html_max;
     progress_start(state.progress, s.quiet, files.sequences);
     state.progress_marks = !s.quiet && !state.progress.on;
-    const Run run{s,
-                  m,
-                  coil,
-                  files,
-                  make_sinks(files),
-                  (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0,
-                  score_for_pscore(m.pscores, s.region_pscore),
-                  state};
+    const Run run{s, m, coil, files, make_sinks(files), (s.mode & (MODE_LEAVEOUT | MODE_POS)) != 0, state};
     // The headers come before any record, so an empty input gives valid files.
     std::string header[4];
     write_gff3_header(header[0]);
@@ -295,9 +355,8 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
     FILE *const header_file[4] = {files.gff3, files.regions_tsv, files.summary, files.html};
     for (int h = 0; h < 4; h++)
         if (header_file[h]) std::fwrite(header[h].data(), 1, header[h].size(), header_file[h]);
-    const int first = getc_unlocked(files.sequences);  // whether the input holds anything at all
-    if (first != EOF) ungetc(first, files.sequences);
     int number = 1;
+    InputBook book;
     if (s.threads <= 1) {
         Scratch scratch(run);
         Job j;
@@ -306,14 +365,14 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
             write_out(run, j);
         };
         for (bool more = true; more;) {
-            more = fill(run, j, number, flush);
+            more = fill(run, book, j, number, flush);
             flush();
         }
     } else {
         Pipeline pipeline(run, s.threads);
         for (bool more = true; more;) {
             Job &j = pipeline.next();
-            more = fill(run, j, number, [&] {
+            more = fill(run, book, j, number, [&] {
                 if (j.used > 0) pipeline.submit();
                 pipeline.drain();
             });
@@ -332,8 +391,14 @@ void process_input(const RunSettings &s, const RunFiles &files, const Model &m, 
         std::fwrite(text.data(), 1, text.size(), files.html);
     }
     if (!s.quiet) std::fputc('\n', stderr);
-    if (number == 1 && first != EOF)
+    if (number == 1)  // an empty input as much as one without a header line
         std::fprintf(stderr, "velcorin2: warning: no records found in %s\n", stream_name(files.sequences));
+    // Said once more at the end, where it cannot scroll away among the records' lines.
+    if (book.cut > 0)
+        std::fprintf(
+            stderr,
+            "velcorin2: warning: %lld record%s cut to the first %d residues (--max-length 0 scores whole records)\n",
+            (long long)book.cut, book.cut == 1 ? " was" : "s were", s.max_length);
 }
 
 }  // namespace velcorin2::cli

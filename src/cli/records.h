@@ -115,7 +115,6 @@ struct Run {
     const RunFiles &files;
     Sinks sinks;
     bool known_registers;  // register files: sequence scores over the known stretches
-    double region_bound;   // raw-score bound of the regions
     RunState &state;
 };
 
@@ -135,8 +134,9 @@ enum class ReadResult { END, RECORD, LAST };
 
 // read_record: the next record into `it`, with its number, whether it is
 // scored and its plot region.  LAST: a record cut short by the end of a
-// register file, scored as far as it goes, and the last one.
-ReadResult read_record(const Run &run, Item &it, int number);
+// register file, scored as far as it goes, and the last one.  `line`
+// counts the lines of a FASTA input (read_fasta_record).
+ReadResult read_record(const Run &run, Item &it, int number, int64_t *line);
 
 // process_all: every record of the job scored and rendered into its texts.
 void process_all(const Run &run, Scratch &w, Job &job);

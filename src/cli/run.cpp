@@ -108,16 +108,7 @@ void print_notes(RunSettings &s, bool parsed)
 int run(int argc, char **argv, RunSettings &s)
 {
     // --help and --version answer before anything is opened or read.
-    for (int i = 1; i < argc && argv[i][0] == '-'; i++) {
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            print_help(s);
-            return 0;
-        }
-        if (!std::strcmp(argv[i], "--version")) {
-            std::printf("velcorin2 %s\n", version());
-            return 0;
-        }
-    }
+    if (answer_help_or_version(argc, argv, s)) return 0;
 
     read_configuration(configuration_path(), s);
     s.mode |= MODE_PROLINEFREE;

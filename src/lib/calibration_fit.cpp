@@ -117,9 +117,9 @@ int64_t score_background(FILE *fl, const Model &m, int32_t max_length, Backgroun
     Sequence rec;
     Workspace ws;
     Prediction p;
-    int64_t n = 0;
+    int64_t n = 0, line = 1;
     for (int w = 0; w < 2; w++) models[w].shortest_segment = SHORTEST_SEGMENTS[w];
-    while (read_fasta_record(fl, rec, max_length)) {
+    while (read_fasta_record(fl, rec, max_length, &line)) {
         if (warn && !rec.warnings.empty()) warn(rec.warnings);
         n++;
         bg.chains++;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,30 @@ void take_name(const char *line, const char *pattern, FileName &f)
 {
     char fname[BUFLEN];
     if (std::sscanf(line, pattern, fname) == 1) f = FileName{true, fname, "configuration"};
+}
+
+// key_value: the value of a "<key> = <value>" line without the blanks
+// around it; false when the line does not have that form (blanks, or none,
+// around the "=", as sscanf's "key = " reads them).
+bool key_value(const char *line, const char *key, std::string &value)
+{
+    const char *p = line + std::strlen(key);
+    while (std::isspace((unsigned char)*p)) p++;
+    if (*p++ != '=') return false;
+    while (std::isspace((unsigned char)*p)) p++;
+    const char *e = p + std::strlen(p);
+    while (e > p && std::isspace((unsigned char)e[-1])) e--;
+    value.assign(p, e);
+    return true;
+}
+
+// bad_value: the note that refuses a run whose configuration holds a
+// numeric key's value that is not a number (the first one only).
+void bad_value(RunSettings &s, const char *key, const char *what, const std::string &value, const std::string &path)
+{
+    if (s.configuration_error.empty())
+        s.configuration_error =
+            std::string(key) + " needs " + what + ", not '" + value + "' (configuration file " + path + ")";
 }
 
 }  // namespace
@@ -167,6 +192,7 @@ bool read_configuration(const std::string &path, RunSettings &s)
     }
     s.configuration = path;
     char line[BUFLEN];
+    std::string value;
     while (std::fgets(line, BUFLEN, cf)) {
         int k = 0;
         while (k < NKEYS && std::strncmp(line, keys[k], std::strlen(keys[k])) != 0) k++;
@@ -182,15 +208,18 @@ bool read_configuration(const std::string &path, RunSettings &s)
         case VER: s.mode |= MODE_VERBOSE; break;
         case PRN: {
             double b;
-            if (std::sscanf(line, "prn = %lf", &b) == 1) {
+            if (!key_value(line, keys[PRN], value)) break;
+            if (whole_double(value.c_str(), &b)) {
                 s.mode |= MODE_PRINT;
                 s.report_pscore = b;
+            } else {
+                bad_value(s, keys[PRN], "a number", value, path);
             }
             break;
         }
         case FUNCTNUM: {
-            int n;
-            if (std::sscanf(line, "functnum = %d", &n) == 1) s.distance_count = n;
+            if (key_value(line, keys[FUNCTNUM], value) && !whole_int(value.c_str(), &s.distance_count))
+                bad_value(s, keys[FUNCTNUM], "a whole number", value, path);
             break;
         }
         case LIB: {

@@ -32,15 +32,18 @@ int read_piece(FILE *fl, char *buf, int cap)
     return n;
 }
 
-void skip_line(FILE *fl)
+// skip_line: the rest of the line; whether it ended with a newline.
+bool skip_line(FILE *fl)
 {
     int c;
     while ((c = getc_unlocked(fl)) != EOF && c != '\n') {}
+    return c == '\n';
 }
 
 // The header after its ">", read to the end of its line whatever its length:
-// the first word is the code, the rest after blanks the title.
-void read_header(FILE *fl, Sequence &seq)
+// the first word is the code, the rest after blanks the title.  Whether the
+// line ended with a newline.
+bool read_header(FILE *fl, Sequence &seq)
 {
     int c;
     int n = 0;
@@ -49,7 +52,7 @@ void read_header(FILE *fl, Sequence &seq)
     // A carriage return before the line end is part of a CR-LF line end.
     if (c != ' ' && c != '\t' && n > 0 && seq.code[n - 1] == '\r') n--;
     seq.code[n] = '\0';
-    if (c == EOF || c == '\n') return;
+    if (c == EOF || c == '\n') return c == '\n';
     do c = getc_unlocked(fl);
     while (c == ' ' || c == '\t');
     n = 0;
@@ -62,6 +65,30 @@ void read_header(FILE *fl, Sequence &seq)
     }
     if (!cut && n > 0 && seq.title[n - 1] == '\r') n--;
     seq.title[n] = '\0';
+    return c == '\n';
+}
+
+// parse_error: the message of an unreadable character: the character, where
+// it stands (line and column from 1 when lines are counted, the stream's
+// name, the record's code) and the piece of the line read so far.
+[[noreturn]] void parse_error(FILE *fl, const Sequence &seq, char bad, const int64_t *line, int64_t column,
+                              const char *piece)
+{
+    std::string msg = "Unable to parse input '";
+    msg += bad;
+    msg += "', ";
+    if (line) msg += "line " + std::to_string(*line) + ", ";
+    msg += "column " + std::to_string(column);
+    const char *name = stream_name(fl);
+    if (!std::strcmp(name, "-"))
+        msg += " of standard input";
+    else if (*name)
+        msg = msg + " of " + name;
+    msg += seq.code[0] ? std::string(", record ") + seq.code : std::string(", a record without a code");
+    msg += ": ";
+    msg += piece;  // up to its NUL, as "%s" prints it
+    if (msg.back() != '\n') msg += '\n';
+    raise_text(msg, false, STATUS_USAGE, ErrorCode::PARSE);
 }
 
 // StreamLock: holds the stream's lock for one record, so that the per-line
@@ -77,11 +104,13 @@ struct StreamLock {
 
 }  // namespace
 
-// warn_truncated: the reader's notice of a record cut to the length limit.
+// warn_truncated: the reader's notice of a record cut to the length limit,
+// with the way to score it whole.
 void warn_truncated(Sequence &seq, int32_t max_length)
 {
-    char line[NAMELEN + 64];
-    std::snprintf(line, sizeof line, "Sequence %s truncated to %d residues\n", seq.code, max_length);
+    char line[NAMELEN + 96];
+    std::snprintf(line, sizeof line, "Sequence %s truncated to %d residues (--max-length 0 scores it whole)\n",
+                  seq.code, max_length);
     seq.warnings += line;
     seq.truncated = true;
 }
@@ -100,20 +129,25 @@ void grow_record(std::vector<int8_t> &v, int64_t n)
     if (size_t(n) >= v.size()) v.resize(std::max<size_t>(256, 2 * size_t(n)));
 }
 
-bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
+bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length, int64_t *line_number)
 {
     const StreamLock lock(fl);
     char line[1024];
     seq.title[0] = '\0';
     seq.warnings.clear();
     seq.truncated = false;
+    int64_t lines_done = 0;  // newlines read by this call
+    auto done = [&](bool r) {
+        if (line_number) *line_number += lines_done;
+        return r;
+    };
 
     int c;
     while ((c = getc_unlocked(fl)) != '>') {
-        if (c == EOF) return false;
-        if (c != '\n') skip_line(fl);
+        if (c == EOF) return done(false);
+        if (c == '\n' || skip_line(fl)) lines_done++;
     }
-    read_header(fl, seq);
+    lines_done += read_header(fl, seq);
 
     int32_t n = 0;
     int64_t past_limit = 0;  // residue letters after the limit, for the record's full length
@@ -124,7 +158,8 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
         if (c == '>') break;
         bool eol = false;
         int len;
-        while (!eol && (len = read_piece(fl, line, sizeof line)) > 0) {
+        int64_t column = 0;  // of the piece's first byte, from 0
+        for (; !eol && (len = read_piece(fl, line, sizeof line)) > 0; column += len) {
             eol = line[len - 1] == '\n';
             for (int i = 0; i < len; i++) {
                 int8_t k = fasta_class[(unsigned char)line[i]];
@@ -140,24 +175,21 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
                     if (size_t(n) >= seq.residues.size()) grow_record(seq.residues, n);
                     seq.residues[size_t(n++)] = k;
                 } else if (k == CH_END) {
-                    if (!eol) skip_line(fl);
+                    if (eol || skip_line(fl)) lines_done++;
                     seq.length = n;
                     seq.full_length = n;
-                    return true;
+                    return done(true);
                 } else if (k == CH_BAD) {
-                    std::string msg = "Unable to parse input '";
-                    msg += line[i];
-                    msg += "', ";
-                    msg += line;  // up to its NUL, as "%s" prints it
-                    msg += ".\n";
-                    raise_text(msg, false, STATUS_USAGE, ErrorCode::PARSE);
+                    const int64_t at = line_number ? *line_number + lines_done : 0;
+                    parse_error(fl, seq, line[i], line_number ? &at : nullptr, column + i + 1, line);
                 }
             }
         }
+        lines_done += eol;
     }
     seq.length = n;
     seq.full_length = n + past_limit;
-    return true;
+    return done(true);
 }
 
 }  // namespace velcorin2

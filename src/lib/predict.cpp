@@ -2,6 +2,7 @@
 // prediction.
 #include <algorithm>
 
+#include "pscore_grid.h"
 #include "scoring.h"
 #include "velcorin2/velcorin2.h"
 
@@ -72,32 +73,40 @@ void residue_pscores(const Model &m, const Prediction &p, std::vector<double> &o
         out[size_t(i)] = p.scored ? residue_pscore(m.pscores, p.score[size_t(i)]) : 1.0;
 }
 
-void find_regions_above(const Prediction &p, double bound, int32_t min_length, std::vector<Region> &out)
+void find_regions(const Model &m, const Prediction &p, double pscore, int32_t min_length, std::vector<Region> &out)
 {
     out.clear();
     if (!p.scored) return;
+    // A residue's p-score falls row by row as its score climbs the grid, so
+    // "p-score below the threshold" is "score at least the grid score of the
+    // first row whose p-score is below it": found once, by bisection over
+    // the p-scores exactly as residue_pscore computes them.
+    const PscoreTables &t = m.pscores;
+    auto pscore_of = [&t](int k) { return 1.0 - (k == 0 ? 0.0 : t.residue[k - 1][1]); };
+    int lo = 0, hi = RESIDUE_LOOKUP_ROWS + 1;  // rows reached: 0..RESIDUE_LOOKUP_ROWS, or none
+    while (lo < hi) {
+        const int mid = (lo + hi) >> 1;
+        if (pscore_of(mid) < pscore)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    if (lo > RESIDUE_LOOKUP_ROWS) return;  // no score gets below the threshold
+    const double floor = lo == 0 ? -HUGE_VAL : residue_grid_score(lo - 1);
     const double *sc = p.score.data();
     int32_t i = 0;
     while (i < p.length) {
-        // The scan of the coil report without its entries: "> bound" alone
-        // decides, so a NaN score ends a region as it ends an entry there.
-        while (i < p.length && !(sc[i] > bound)) i++;
+        // ">= floor" is false for NaN, which no model gives: it ends a region.
+        while (i < p.length && !(sc[i] >= floor)) i++;
         if (i == p.length) break;
         Region r;
         r.from = i;
         r.best = sc[i];
-        for (i++; i < p.length; i++) {
-            if (!(sc[i] > bound)) break;
+        for (i++; i < p.length && sc[i] >= floor; i++)
             if (sc[i] > r.best) r.best = sc[i];
-        }
         r.to = i - 1;
         if (r.to - r.from + 1 >= min_length) out.push_back(r);
     }
-}
-
-void find_regions(const Model &m, const Prediction &p, double pscore, int32_t min_length, std::vector<Region> &out)
-{
-    find_regions_above(p, score_for_pscore(m.pscores, pscore), min_length, out);
 }
 
 }  // namespace velcorin2

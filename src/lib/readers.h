@@ -9,8 +9,9 @@
 
 namespace velcorin2 {
 
-// warn_truncated: "Sequence <code> truncated to <max_length> residues\n" in
-// the record's warnings, and the record marked truncated.
+// warn_truncated: "Sequence <code> truncated to <max_length> residues
+// (--max-length 0 scores it whole)\n" in the record's warnings, and the
+// record marked truncated.
 void warn_truncated(Sequence &seq, int32_t max_length);
 
 // refuse_long_record: ErrorCode::READ for a record of more than INT32_MAX residues.

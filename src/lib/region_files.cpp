@@ -67,8 +67,8 @@ void region_seqid(const char *code, int record, std::string &out)
 {
     if (code[0])
         percent_encode(out, code, escape_sets.seqid);
-    else
-        appendf(out, "unnamed_%d", record);
+    else  // a code never holds a blank, so no code is written as this
+        appendf(out, "unnamed%%20record_%d", record);
 }
 
 void write_gff3_header(std::string &out) { out += "##gff-version 3\n"; }
@@ -80,6 +80,11 @@ void write_gff3_regions(const PscoreTables &t, const Sequence &rec, const Predic
     std::string seqid, name;
     region_seqid(rec.code, record, seqid);
     percent_encode(name, rec.title, escape_sets.value);
+    // The residues scored: a record cut to the length limit says so, as the
+    // regions past the cut are missing.
+    if (rec.truncated)
+        appendf(out, "# %s: only the first %d residues were scored (--max-length 0 scores the whole record)\n",
+                seqid.c_str(), rec.length);
     appendf(out, "##sequence-region %s 1 %d\n", seqid.c_str(), rec.length);
     for (const Region &r : regions) {
         appendf(out, "%s\tvelcorin2\tcoiled_coil\t%d\t%d\t%.4g\t.\t.\tID=%s:%d-%d", seqid.c_str(), r.from + 1, r.to + 1,
@@ -96,7 +101,7 @@ void write_gff3_regions(const PscoreTables &t, const Sequence &rec, const Predic
 
 void write_regions_tsv_header(std::string &out)
 {
-    out += "code\tstart\tend\tlength\tlowest_pscore\tbest_score\tregister\tregister_segments\n";
+    out += "code\tstart\tend\tlength\tlowest_pscore\tbest_score\tregister\tregister_segments\ttruncated\n";
 }
 
 void write_regions_tsv(const PscoreTables &t, const Sequence &rec, const Prediction &p, int record,
@@ -110,7 +115,8 @@ void write_regions_tsv(const PscoreTables &t, const Sequence &rec, const Predict
         appendf(out, "%s\t%d\t%d\t%d\t%.4g\t%.2f\t%c\t", seqid.c_str(), r.from + 1, r.to + 1, r.to - r.from + 1,
                 residue_pscore(t, r.best), r.best, region_register(offsets, r.from));
         append_register_segments(out, r, offsets);
-        out += '\n';
+        // A column rather than a comment line, which naive readers would take for a row.
+        out += rec.truncated ? "\tyes\n" : "\tno\n";
     }
 }
 

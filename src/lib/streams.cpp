@@ -272,12 +272,12 @@ FILE *open_file_for_reading(const char *name, const char *given)
     if (std::strlen(name) > 240) raise_numbered(ErrorCode::OPEN, TOO_LONG);
     const bool packed = ends_with(name, ".Z") || ends_with(name, ".gz");
     if (access(name, F_OK) == 0) return open_descriptor(name, given, packed);
-    if (packed) raise_numbered(ErrorCode::OPEN, given);
+    if (packed) raise_numbered(ErrorCode::OPEN, std::string(given) + ": " + std::strerror(ENOENT), ENOENT);
     for (const char *suffix : {".Z", ".gz"}) {
         const std::string other = std::string(name) + suffix;
         if (access(other.c_str(), F_OK) == 0) return open_descriptor(other.c_str(), given, true);
     }
-    raise_numbered(ErrorCode::OPEN, given, ENOENT);
+    raise_numbered(ErrorCode::OPEN, std::string(given) + ": " + std::strerror(ENOENT), ENOENT);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -151,16 +152,20 @@ TEST(Pscore, LookupsAgreeWithLinearScans)
             << "row " << r[0];
 }
 
-// Regions by hand: a region starts at the first residue strictly above the
-// bound and ends before the first that is not (equal, below or NaN); its
-// register segments follow each change of offset, one-residue segments at
-// either end included, each named by the register of its first residue.
+// Regions by hand: at the threshold that the score 0.00 reaches exactly, a
+// region starts at the first residue whose p-score is below it and ends
+// before the first that is not (0.00 itself, lower, or NaN); its register
+// segments follow each change of offset, one-residue segments at either end
+// included, each named by the register of its first residue.
 TEST(Regions, BoundsAndRegisterSegments)
 {
     constexpr int32_t n = 16;
     const double NaN_ = std::nan("");
     const double best[n] = {-1, 2, 3, 3, 3, 9, 3, 3, 3, 4, 3, 0.0, 5, 6, NaN_, 7};
     const int8_t offsets[n] = {0, 0, 4, 4, 4, 4, 4, 4, 4, 4, 2, 0, 0, 0, 0, 3};
+    auto m = std::make_unique<Model>();
+    m->pscores = builtin_pscores(28);
+    const double at_zero = residue_pscore(m->pscores, 0.0);
     Prediction p;
     p.scored = true;
     p.length = n;
@@ -171,8 +176,8 @@ TEST(Regions, BoundsAndRegisterSegments)
     rec.length = n;
     std::vector<Region> regions;
     std::string tsv;
-    find_regions_above(p, 0.0, 1, regions);
-    write_regions_tsv(builtin_pscores(28), rec, p, 1, regions, tsv);
+    find_regions(*m, p, at_zero, 1, regions);
+    write_regions_tsv(m->pscores, rec, p, 1, regions, tsv);
     // code, start, end, length, (p-score), best, register, segments
     std::vector<std::string> rows;
     for (size_t at = 0, nl; (nl = tsv.find('\n', at)) != std::string::npos; at = nl + 1) {
@@ -180,14 +185,14 @@ TEST(Regions, BoundsAndRegisterSegments)
         const size_t p1 = row.find('\t', row.find('\t', row.find('\t', row.find('\t') + 1) + 1) + 1);
         rows.push_back(row.substr(0, p1) + row.substr(row.find('\t', p1 + 1)));
     }
-    const std::vector<std::string> want = {"x\t2\t11\t10\t9.00\tb\t2-2:b,3-10:g,11-11:f",
-                                           "x\t13\t14\t2\t6.00\tf\t13-14:f", "x\t16\t16\t1\t7.00\te\t16-16:e"};
+    const std::vector<std::string> want = {"x\t2\t11\t10\t9.00\tb\t2-2:b,3-10:g,11-11:f\tfalse",
+                                           "x\t13\t14\t2\t6.00\tf\t13-14:f\tfalse", "x\t16\t16\t1\t7.00\te\t16-16:e\tfalse"};
     EXPECT_EQ(rows, want);
 
-    find_regions_above(p, 0.0, 10, regions);
+    find_regions(*m, p, at_zero, 10, regions);
     ASSERT_EQ(regions.size(), 1u);
     EXPECT_EQ(regions[0].to, 10);
-    find_regions_above(p, 0.0, 11, regions);
+    find_regions(*m, p, at_zero, 11, regions);
     EXPECT_TRUE(regions.empty());
 }
 
@@ -254,4 +259,44 @@ TEST(SvgProfile, ShortRecordsAndStock)
     write_svg_profile(*model, gcn4, p, o, svg);
     EXPECT_NE(svg.find("stock scoring: raw score, right axis"), std::string::npos);
     EXPECT_NE(svg.find("1-32:"), std::string::npos);  // the region and its register segment
+}
+
+// A residue is in a region exactly when the p-score the table prints for it
+// is below the threshold: scores on, just below and between the grid rows,
+// at thresholds on and between the rows' p-scores, for the built-in and a
+// calibrated table.
+TEST(Regions, MembershipIsThePscoreBelowTheThreshold)
+{
+    auto m = std::make_unique<Model>();
+    Prediction p;
+    p.scored = true;
+    std::vector<double> thresholds = {0.05, 0.01, 0.001, 0.5, 1.0, 0.0};
+    for (int r = 0; r < RESIDUE_ROWS; r += 7) {
+        const double g = (r - 4000) / 100.0;
+        p.score.insert(p.score.end(), {std::nextafter(g, -HUGE_VAL), g, g + 0.005});
+    }
+    p.score.insert(p.score.end(), {-HUGE_VAL, HUGE_VAL, 1e300});
+    p.length = int32_t(p.score.size());
+    p.offset.assign(p.score.size(), 0);
+    Calibration cal;
+    for (int i = 0; i < RESIDUE_ROWS; i++) cal.residue[0].q[i] = (i + 1) * (CAL_UNIT / (RESIDUE_ROWS + 1));
+    cal.sequence[0].scored = 1;
+    for (int slot = 0; slot < 2; slot++) {
+        if (slot == 0)
+            m->pscores = builtin_pscores(28);
+        else
+            calibrated_pscores(cal, 28, m->pscores);
+        for (int r = 0; r < RESIDUE_LOOKUP_ROWS; r += 13)
+            for (double v : {1.0 - m->pscores.residue[r][1], std::nextafter(1.0 - m->pscores.residue[r][1], 2.0)})
+                thresholds.push_back(v);
+        std::vector<Region> regions;
+        for (double t : thresholds) {
+            find_regions(*m, p, t, 1, regions);
+            std::vector<bool> in(p.score.size(), false);
+            for (const Region &g : regions)
+                for (int32_t i = g.from; i <= g.to; i++) in[size_t(i)] = true;
+            for (size_t i = 0; i < p.score.size(); i++)
+                ASSERT_EQ(in[i], residue_pscore(m->pscores, p.score[i]) < t) << p.score[i] << " at " << t;
+        }
+    }
 }
