@@ -128,7 +128,7 @@ if ! awk 'NR == FNR { want[FNR] = $0; n = FNR; next }
   bad "GFF3 regions differ from the table's runs below the threshold"
 fi
 [ "$(wc -l <from_gff3)" -gt "${#headers[@]}" ] || bad "too few regions to compare"
-grep -q 'true$' r.tsv || bad "no region of a record cut by --max-length to compare"
+grep -q 'yes$' r.tsv || bad "no region of a record cut by --max-length to compare"
 grep -q ',' from_gff3 || bad "no region with a register change to compare"
 
 # 4. The TSV: the GFF3's features, value for value.
@@ -140,7 +140,7 @@ awk -F'\t' -v OFS='\t' 'BEGIN { print "code", "start", "end", "length", "lowest_
     for (i = 1; i <= n; i++) { eq = index(a[i], "="); v[substr(a[i], 1, eq - 1)] = substr(a[i], eq + 1) }
     segs = ("register_segments" in v) ? v["register_segments"] : $4 "-" $5 ":" v["register"]
     if (v["ID"] != $1 ":" $4 "-" $5) print "bad ID " v["ID"] > "/dev/stderr"
-    print $1, $4, $5, $5 - $4 + 1, $6, v["best_score"], v["register"], segs, ($1 in cut) ? "true" : "false" }' \
+    print $1, $4, $5, $5 - $4 + 1, $6, v["best_score"], v["register"], segs, ($1 in cut) ? "yes" : "no" }' \
   r.gff3 >tsv_from_gff3
 cmp -s tsv_from_gff3 r.tsv || { diff tsv_from_gff3 r.tsv | head >&2; bad "TSV differs from the GFF3"; }
 

@@ -185,8 +185,8 @@ TEST(Regions, BoundsAndRegisterSegments)
         const size_t p1 = row.find('\t', row.find('\t', row.find('\t', row.find('\t') + 1) + 1) + 1);
         rows.push_back(row.substr(0, p1) + row.substr(row.find('\t', p1 + 1)));
     }
-    const std::vector<std::string> want = {"x\t2\t11\t10\t9.00\tb\t2-2:b,3-10:g,11-11:f\tfalse",
-                                           "x\t13\t14\t2\t6.00\tf\t13-14:f\tfalse", "x\t16\t16\t1\t7.00\te\t16-16:e\tfalse"};
+    const std::vector<std::string> want = {"x\t2\t11\t10\t9.00\tb\t2-2:b,3-10:g,11-11:f\tno",
+                                           "x\t13\t14\t2\t6.00\tf\t13-14:f\tno", "x\t16\t16\t1\t7.00\te\t16-16:e\tno"};
     EXPECT_EQ(rows, want);
 
     find_regions(*m, p, at_zero, 10, regions);
