@@ -122,7 +122,8 @@ void remove_scratch_files_on_signals();
 // whole (code and title keep NAMELEN-1 characters).  A record longer than
 // max_length (0: no limit) keeps its first max_length residues with a
 // warning; the rest is skipped unchecked.  An unknown character throws
-// "Unable to parse input '%c', %s.\n" for stdout, status 255.
+// "Unable to parse input '%c', %s.\n" for stdout, status 255 (seq.code and
+// seq.length then name the record and the residues before the character).
 bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length);
 
 // The results of read_register_record.

@@ -130,6 +130,7 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length)
                     seq.length = n;
                     return true;
                 } else if (k == CH_BAD) {
+                    seq.length = n;  // the residues before it: callers name the position from it
                     std::string msg = "Unable to parse input '";
                     msg += line[i];
                     msg += "', ";
