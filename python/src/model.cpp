@@ -71,6 +71,8 @@ ModelRef shipped()
     return cached;
 }
 
+constexpr int32_t KEPT_WORKSPACE = 100000;  // residues
+
 py::object predict_one(const ModelRef &m, const py::object &sequence)
 {
     std::string_view letters;
@@ -95,8 +97,11 @@ py::object predict_one(const ModelRef &m, const py::object &sequence)
     Prediction p;
     {
         py::gil_scoped_release nogil;
-        static thread_local Workspace ws;  // grown to the longest sequence this thread scored
-        predict(*m->model, seq, {}, ws, p);
+        // A thread keeps its working memory for the next call, but not that
+        // of a very long sequence (about 320 bytes a residue) for good.
+        static thread_local Workspace kept;
+        Workspace once;
+        predict(*m->model, seq, {}, seq.length <= KEPT_WORKSPACE ? kept : once, p);
     }
     return py::cast(make_prediction(m, seq, std::move(p)));
 }

@@ -116,7 +116,8 @@ registers[i] ('a' to 'g'); pscores[i] is the probability that a residue of ordin
 protein scores at least as high (low is coil-like).  A residue that no window covers
 (a proline, an unknown residue, a segment too short, or the whole of a sequence
 shorter than the model's window) has the score -inf and the p-score 1.0; its
-register is that of register offset 0, as the table shows it.)")
+register is that of register offset 0, as the table shows it.  len() is the
+number of residues.)")
         .def_property_readonly(
             "scores", [](py::object self) { return view(self.cast<PyPrediction &>().p.score, self); },
             "Best window score per residue (read-only float64 array; -inf where unscored).")
@@ -128,7 +129,7 @@ register is that of register offset 0, as the table shows it.)")
             "The best register per residue, one letter a-g each.")
         .def_property_readonly(
             "sequence", [](const PyPrediction &pp) { return letters(pp, false); },
-            "The residues scored, one letter each (unknown residues as X).")
+            "The residues scored, one letter each, as the table shows them (an unknown residue as -).")
         .def_property_readonly(
             "sequence_score", [](const PyPrediction &pp) { return pp.p.sequence_score; },
             "The best residue score of the sequence (-inf when nothing was scored).")

@@ -61,8 +61,8 @@ public:
     // alone; false once every record was handed out.
     bool next(py::object &out, bool with_names)
     {
+        if (!scorer_) return false;  // stopped, or every record handed out
         while (pos_ == batch_.size()) {
-            if (!scorer_) return false;
             try {
                 py::gil_scoped_release nogil;
                 batch_ = scorer_->next();
@@ -99,6 +99,7 @@ public:
     void stop()
     {
         batch_ = {};
+        pos_ = 0;
         if (scorer_) {
             py::gil_scoped_release nogil;  // a reader thread may be waiting for the GIL
             scorer_.reset();

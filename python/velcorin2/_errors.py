@@ -39,6 +39,8 @@ class DataError(Error, ValueError):
 class FileError(Error, OSError):
     """A file that cannot be opened, read or written (errno says why, when known)."""
 
+    __str__ = Exception.__str__  # the command line's message, not "[Errno n] ..."
+
 
 class MissingFileError(FileError, FileNotFoundError):
     """A file (or configuration) that does not exist."""

@@ -28,7 +28,7 @@ class Prediction:
         """The best register per residue, one letter a-g each."""
     @property
     def sequence(self) -> str:
-        """The residues scored, one letter each (unknown residues as X)."""
+        """The residues scored, one letter each, as the table shows them (an unknown residue as -)."""
     @property
     def sequence_score(self) -> float:
         """The best residue score (-inf when nothing was scored)."""
