@@ -10,12 +10,14 @@ namespace velcorin2::python {
 
 namespace {
 
-// fspath: the file name of a str, bytes or os.PathLike argument.
+// fspath: the bytes of the file name of a str, bytes or os.PathLike argument.
 std::string fspath(const py::handle &name)
 {
-    py::object p = py::module_::import("os").attr("fsdecode")(name);
+    py::object p = py::module_::import("os").attr("fsencode")(name);
     return p.cast<std::string>();
 }
+
+py::str name_of(const std::string &s) { return decode_text(s.data(), s.size()); }
 
 ModelRef load(ModelSpec spec)
 {
@@ -152,14 +154,14 @@ data/velcorin2.conf and the files it names.  Loaded once, then shared.)")
             R"(The model a configuration file names (keys genbnk, cctb, lib, functnum, calib),
 as the command line reads it: relative file names are taken from the working directory.)")
         .def_property_readonly(
-            "genfreq", [](const ModelHandle &h) { return h.spec.background_counts; }, "The GenFreq file read.")
+            "genfreq", [](const ModelHandle &h) { return name_of(h.spec.background_counts); }, "The GenFreq file read.")
         .def_property_readonly(
-            "posfreq", [](const ModelHandle &h) { return h.spec.coil_counts; }, "The PosFreq file read.")
+            "posfreq", [](const ModelHandle &h) { return name_of(h.spec.coil_counts); }, "The PosFreq file read.")
         .def_property_readonly(
             "calibration",
             [](const ModelHandle &h) -> py::object {
                 if (h.spec.calibration.empty()) return py::none();
-                return py::str(h.spec.calibration);
+                return name_of(h.spec.calibration);
             },
             "The calibration file read, or None for the built-in p-score tables.")
         .def_property_readonly(

@@ -62,6 +62,13 @@ public:
     bool next(py::object &out, bool with_names)
     {
         if (!scorer_) return false;  // stopped, or every record handed out
+        // The GIL is let go below: a second thread must not step in meanwhile.
+        if (busy_) throw py::value_error("the stream is being read by another thread");
+        busy_ = true;
+        struct Done {
+            bool &b;
+            ~Done() { b = false; }
+        } done{busy_};
         while (pos_ == batch_.size()) {
             try {
                 py::gil_scoped_release nogil;
@@ -95,6 +102,13 @@ public:
         return true;
     }
 
+    // close: stop() for Python, refused while another thread is in next().
+    void close()
+    {
+        if (busy_) throw py::value_error("the stream is being read by another thread");
+        stop();
+    }
+
     // stop: the threads ended and the input closed, nothing checked (GIL held).
     void stop()
     {
@@ -125,6 +139,7 @@ private:
     std::unique_ptr<OrderedScorer> scorer_;
     std::span<ScoredRecord> batch_;
     size_t pos_ = 0;
+    bool busy_ = false;  // next() is at work
 
     void take_letters()
     {
@@ -229,10 +244,10 @@ Leaving a `with` block, close() or the end of the input stops its threads and cl
                  if (!s.next(out, true)) throw py::stop_iteration();
                  return out;
              })
-        .def("close", &PredictionStream::stop, "Stops reading and scoring; the iteration ends.")
+        .def("close", &PredictionStream::close, "Stops reading and scoring; the iteration ends.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](PredictionStream &s, const py::args &) {
-            s.stop();
+            s.close();
             return false;
         });
 }
