@@ -35,6 +35,7 @@ CASES = {
     "other_models_calibration": (lambda: velcorin2.Model(GEN, POS, (2, 3, 4), CAL), ValueError,
                                  ["--calib", CAL, "2", "3", "4", GEN, POS, "seqs.fa", "out.txt"], False),
     "unreadable_residue": (stream("seqs.fa"), ValueError, ["seqs.fa", "out.txt"], True),
+    "read_error": (stream("/proc/self/mem"), ValueError, ["/proc/self/mem", "out.txt"], True),  # EIO at once
     "distance_9": (lambda: velcorin2.Model(GEN, POS, [1, 9]), ValueError, None, False),
     "window_25": (lambda: velcorin2.Model(GEN, POS, [1, 2], window=25), ValueError, None, False),
     "missing_config": (lambda: velcorin2.Model.from_config("none.conf"), FileNotFoundError, None, False),
