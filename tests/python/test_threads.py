@@ -1,7 +1,11 @@
 """Threads and input order: any number of threads gives the same predictions in
 input order; scoring lets go of the GIL; a stream left early stops cleanly."""
+import io
+import os
 import threading
 import time
+
+import pytest
 
 from conftest import first_records
 
@@ -49,14 +53,53 @@ def test_scoring_lets_other_python_threads_run(model):
     assert ticks_inside(lambda: model.predict_many(many, threads=2)) >= 3
 
 
-def test_a_stream_left_early_stops_its_threads(model, tmp_path):
+def tasks():
+    return len(os.listdir("/proc/self/task"))  # native threads too
+
+
+def test_a_stream_runs_its_threads_and_stops_them_when_left(model, tmp_path):
     (tmp_path / "s.fa").write_bytes(first_records(3000))
-    before = threading.active_count()
+    before = tasks()
     for _ in range(3):
         with model.predict_fasta(tmp_path / "s.fa", threads=3) as stream:
-            assert next(stream)[0] == "3JUIA"
-        assert list(stream) == []
+            assert next(stream)[0] == "3JUIA" and tasks() == before + 4  # a reader, three workers
+        assert list(stream) == [] and tasks() == before
         stream = iter(model.predict_fasta(tmp_path / "s.fa", threads=2))
         next(stream)
+        assert tasks() == before + 3
         del stream
-    assert threading.active_count() == before
+    assert tasks() == before
+
+
+class Blocking(io.RawIOBase):
+    """A record whose reading (by the stream, in large pieces) waits until let go."""
+
+    def __init__(self):
+        self.entered, self.go, self.data = threading.Event(), threading.Event(), b">x\n" + b"LEEKLKA" * 9 + b"\n"
+
+    def readable(self):
+        return True
+
+    def readinto(self, buf):
+        if len(buf) > 16:
+            self.entered.set()
+            self.go.wait()
+        n = min(len(buf), len(self.data))
+        buf[:n], self.data = self.data[:n], self.data[n:]
+        return n
+
+
+def test_a_stream_refuses_a_second_thread_while_one_reads_it(model):
+    source = Blocking()
+    stream = model.predict_fasta(source)
+    got = []
+    first = threading.Thread(target=lambda: got.extend(stream))
+    first.start()
+    assert source.entered.wait(10)
+    with pytest.raises(ValueError, match="another thread"):
+        next(stream)
+    with pytest.raises(ValueError, match="another thread"):
+        stream.close()
+    source.go.set()
+    first.join()
+    assert [code for code, _, _ in got] == ["x"]
