@@ -41,8 +41,8 @@ struct PyPrediction {
 };
 
 // make_prediction: the Python Prediction of `seq` and the result `p`
-// (moved from); a record too short to score gets NOT_SCORED everywhere.
-PyPrediction make_prediction(const ModelRef &m, const Sequence &seq, Prediction &&p);
+// (copied); a record too short to score gets NOT_SCORED everywhere.
+PyPrediction make_prediction(const ModelRef &m, const Sequence &seq, const Prediction &p);
 
 // decode_text: a str of bytes from the input or the library; bytes that are
 // not UTF-8 become surrogates, so that encoding with "surrogateescape" gives

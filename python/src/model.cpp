@@ -105,7 +105,7 @@ py::object predict_one(const ModelRef &m, const py::object &sequence)
         Workspace once;
         predict(*m->model, seq, {}, seq.length <= KEPT_WORKSPACE ? kept : once, p);
     }
-    return py::cast(make_prediction(m, seq, std::move(p)));
+    return py::cast(make_prediction(m, seq, p));
 }
 
 StreamSource fasta_source(const py::object &source, int32_t max_length)

@@ -10,21 +10,26 @@
 
 namespace velcorin2::python {
 
-PyPrediction make_prediction(const ModelRef &m, const Sequence &seq, Prediction &&p)
+PyPrediction make_prediction(const ModelRef &m, const Sequence &seq, const Prediction &p)
 {
+    // Copied, not moved: the copies are made (and later freed) on the caller's
+    // thread, while the scorer's threads keep reusing their own buffers; a
+    // worker that allocated every record's vectors anew would grow its arena
+    // record by record.
     PyPrediction out;
     out.model = m;
-    out.p = std::move(p);
     const size_t n = size_t(seq.length);
     out.p.length = seq.length;
-    if (!out.p.scored) {  // predict() wrote nothing else: the unscored values throughout
+    out.p.scored = p.scored;
+    if (p.scored) {
+        out.p.score.assign(p.score.begin(), p.score.begin() + std::ptrdiff_t(n));
+        out.p.offset.assign(p.offset.begin(), p.offset.begin() + std::ptrdiff_t(n));
+        out.p.sequence_score = p.sequence_score;
+    } else {  // predict() wrote nothing else: the unscored values throughout
         out.p.score.assign(n, NOT_SCORED);
         out.p.offset.assign(n, 0);
         out.p.sequence_score = NOT_SCORED;
     }
-    out.p.score.resize(n);
-    out.p.offset.resize(n);
-    out.p.stock_score.clear();
     out.residues.assign(seq.residues.begin(), seq.residues.begin() + std::ptrdiff_t(n));
     out.truncated = seq.truncated;
     return out;

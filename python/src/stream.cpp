@@ -93,7 +93,7 @@ public:
             while (!w.empty() && w.back() == '\n') w.pop_back();
             if (PyErr_WarnEx(PyExc_UserWarning, w.c_str(), 1) < 0) throw py::error_already_set();
         }
-        py::object p = py::cast(make_prediction(model_, r.sequence, std::move(r.prediction)));
+        py::object p = py::cast(make_prediction(model_, r.sequence, r.prediction));
         if (!with_names)
             out = std::move(p);
         else
