@@ -3,7 +3,8 @@
 # side with ncoils (Debian package ncoils) on the same input: the whole
 # program with the table written to a file, on 1 and 2 threads; a
 # regions-only run, and what --summary and --html add to it; peak memory at a tenth of the input and at all of it;
-# then the split between reading, scoring and formatting.
+# then the Python package's predict_fasta with regions only beside the
+# regions-only run, and the split between reading, scoring and formatting.
 #   bash bench/run.sh [residues]      (default 10,000,000)
 # Each velcorin2 figure is the best of 3 runs (the least disturbed by other
 # work on the machine); run it on an idle machine.  The files go to a memory
@@ -16,6 +17,11 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDI
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake -S . -B build >/dev/null && cmake --build build -j "$(nproc)" --target velcorin2 bench_split >/dev/null
+# The Python module in the build tree, when pybind11 was found.
+python=""
+if cmake --build build --target help | grep velcorin2_python >/dev/null; then
+  cmake --build build -j "$(nproc)" --target velcorin2_python >/dev/null && python=/usr/bin/python3
+fi
 python3 bench/make_proteome.py "$n" >"$work/big.fa"
 python3 bench/make_proteome.py $((n / 10)) >"$work/small.fa"
 read -r d1 d2 d3 _ <<<"$(sed -n 's/^lib *= *//p' data/velcorin2.conf)"
@@ -45,6 +51,7 @@ read -r _ _ _ ms < <(best small 3 "${V[@]}" "${M[@]}" "$work/small.fa" "$work/ou
 read -r _ wr cr _ < <(best regions 3 "${V[@]}" --no-table --regions "$work/out.tsv" "${M[@]}" "$work/big.fa")
 read -r _ wh ch _ < <(best report 3 "${V[@]}" --no-table --regions "$work/out.tsv" --summary "$work/out.sum" \
   --html "$work/out.html" "${M[@]}" "$work/big.fa")
+regions=$(($(wc -l <"$work/out.tsv") - 1))
 awk -v r="$res" -v w1="$w1" -v c1="$c1" -v w2="$w2" -v c2="$c2" -v wr="$wr" -v cr="$cr" 'BEGIN {
   printf "1 thread, table to a file:  %.2f s wall, %.2f s cpu: %.1f M residues/s\n", w1, c1, r / w1 / 1e6
   printf "2 threads, table to a file: %.2f s wall, %.2f s cpu: %.1f M residues/s, %.2fx 1 thread\n", w2, c2, r / w2 / 1e6, w1 / w2
@@ -59,5 +66,24 @@ if command -v ncoils >/dev/null; then
     printf "ncoils, same input: %.2f s wall, %.2f s cpu; velcorin2 on 1 thread is %.1fx by cpu, %.1fx by wall\n", wn, cn, cn / c1, wn / w1 }'
 else
   echo "ncoils: not installed (Debian package ncoils)"
+fi
+if [ -n "$python" ]; then
+  # The same regions-only pass from Python, whole processes (interpreter start and import included).
+  P=(env PYTHONPATH=build/python "$python" bench/python_regions.py "$work/big.fa")
+  read -r _ wp1 cp1 _ < <(best python1 3 "${P[@]}" 1 data/genfreq.dat data/posfreq.dat "$d1" "$d2" "$d3")
+  read -r _ wp2 cp2 _ < <(best python2 3 "${P[@]}" 2 data/genfreq.dat data/posfreq.dat "$d1" "$d2" "$d3")
+  # In-process cpu (model and pass, no interpreter start), the least of 3.
+  inner=9
+  for _ in 1 2 3; do
+    read -r n c < <("${P[@]}" 1 data/genfreq.dat data/posfreq.dat "$d1" "$d2" "$d3")
+    [ "$n" = "$regions" ] || echo "Python: $n regions, the command line $regions"
+    inner=$(awk -v a="$inner" -v b="$c" 'BEGIN { print (b < a ? b : a) }')
+  done
+  awk -v wr="$wr" -v cr="$cr" -v w1="$wp1" -v c1="$cp1" -v w2="$wp2" -v c2="$cp2" -v ci="$inner" 'BEGIN {
+    printf "Python predict_fasta, regions only, 1 thread: %.2f s wall, %.2f s cpu: %.2fx velcorin2 --no-table --regions by cpu\n", w1, c1, c1 / cr
+    printf "  (inside the interpreter, loading the model and the pass: %.2f s cpu, %.2fx)\n", ci, ci / cr
+    printf "Python predict_fasta, regions only, 2 threads: %.2f s wall, %.2f s cpu: %.2fx 1 thread by wall\n", w2, c2, w1 / w2 }'
+else
+  echo "Python: the module is not built (Debian packages python3-dev python3-pybind11)"
 fi
 build/bench/bench_split data/genfreq.dat data/posfreq.dat "$work/big.fa" "$d1" "$d2" "$d3"

@@ -158,7 +158,8 @@ void remove_scratch_files_on_signals();
 // start) and is moved on past the lines read.  An unknown character throws
 // "Unable to parse input '<c>', line <n>, column <m> of <stream name>,
 // record <code>: <the line read so far>\n" for stdout, status 255 (without
-// "line <n>, " when lines are not counted).
+// "line <n>, " when lines are not counted); seq.code and seq.length then
+// name the record and the residues before the character.
 bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length, int64_t *line_number = nullptr);
 
 // The results of read_register_record.

@@ -180,6 +180,7 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length, int64_t *lin
                     seq.full_length = n;
                     return done(true);
                 } else if (k == CH_BAD) {
+                    seq.length = n;  // the residues before it: callers name the position from it
                     const int64_t at = line_number ? *line_number + lines_done : 0;
                     parse_error(fl, seq, line[i], line_number ? &at : nullptr, column + i + 1, line);
                 }
