@@ -36,6 +36,7 @@ struct PyPrediction {
     Prediction p;                  // score and offset exactly `length` long
     std::vector<int8_t> residues;  // residue numbers of the record
     bool truncated = false;        // the reader kept only the first residues
+    std::string code, title;       // of the record, as read (empty for a bare sequence)
     std::vector<double> pscores;   // filled on first use
     bool have_pscores = false;
 };

@@ -18,6 +18,8 @@ PyPrediction make_prediction(const ModelRef &m, const Sequence &seq, const Predi
     // record by record.
     PyPrediction out;
     out.model = m;
+    out.code = seq.code;
+    out.title = seq.title;
     const size_t n = size_t(seq.length);
     out.p.length = seq.length;
     out.p.scored = p.scored;
@@ -96,17 +98,38 @@ std::string letters(const PyPrediction &pp, bool registers)
     return s;
 }
 
+// record_of: the record of a prediction as the writers take it.
+Sequence record_of(const PyPrediction &pp, const std::string &code, const std::string &title)
+{
+    Sequence seq;
+    code.copy(seq.code, std::min<size_t>(code.size(), NAMELEN - 1));
+    title.copy(seq.title, std::min<size_t>(title.size(), NAMELEN - 1));
+    seq.length = pp.p.length;
+    seq.residues = pp.residues;
+    return seq;
+}
+
 py::str table(const PyPrediction &pp, const py::str &code, const py::str &title)
 {
     if (!pp.p.scored) return py::str("");
-    Sequence seq;
-    const std::string c = bytes_of(code), t = bytes_of(title);
-    c.copy(seq.code, std::min<size_t>(c.size(), NAMELEN - 1));
-    t.copy(seq.title, std::min<size_t>(t.size(), NAMELEN - 1));
-    seq.length = pp.p.length;
-    seq.residues = pp.residues;
+    const Sequence seq = record_of(pp, bytes_of(code), bytes_of(title));
     std::string out;
     write_residue_table(pp.model->model->pscores, seq, pp.p, out);
+    return decode_text(out.data(), out.size());
+}
+
+// svg: the profile the HTML report shows for this record, with the record's
+// own code and title unless others are given.
+py::str svg(const PyPrediction &pp, double pscore, int32_t min_length, const py::object &code,
+            const py::object &title)
+{
+    const Sequence seq = record_of(pp, code.is_none() ? pp.code : bytes_of(code.cast<py::str>()),
+                                   title.is_none() ? pp.title : bytes_of(title.cast<py::str>()));
+    SvgOptions o;
+    o.pscore = pscore;
+    o.min_length = min_length;
+    std::string out;
+    write_svg_profile(*pp.model->model, seq, pp.p, o, out);
     return decode_text(out.data(), out.size());
 }
 
@@ -160,7 +183,16 @@ segments, lowest_pscore, best_score), which pandas.DataFrame takes as they are.)
              R"(The per-residue table of the command line for this record, with its header lines
 (code and title as given): the same bytes the program writes.  "" for a sequence
 too short to score, for which the program writes nothing.)")
-        // to_svg() comes here once the library writes SVG profiles: a thin call like to_table().
+        .def("to_svg", &svg, py::arg("pscore") = 0.05, py::arg("min_length") = 1, py::arg("code") = py::none(),
+             py::arg("title") = py::none(),
+             R"(The SVG profile of this record, as the command line's --html report draws it:
+-log10 of the residue p-scores along the sequence, the p-score threshold as a
+labelled line, the regions at that threshold shaded with their register segments,
+residues without a score as gaps.  code and title head it (default: the record's
+own, from predict_fasta).  Returns the SVG document as a str.)")
+        .def(
+            "_repr_svg_", [](const PyPrediction &pp) { return svg(pp, 0.05, 1, py::none(), py::none()); },
+            "The profile, for notebooks that show objects as pictures.")
         .def("__repr__", [](const PyPrediction &pp) {
             char b[96];
             std::snprintf(b, sizeof b, "<velcorin2.Prediction of %zu residues, sequence score %.2f>",

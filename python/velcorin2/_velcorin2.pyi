@@ -1,7 +1,7 @@
 """Type stubs of the compiled core (re-exported by the velcorin2 package)."""
 import os
 from types import TracebackType
-from typing import IO, Iterable, Iterator, Sequence, Tuple, Union
+from typing import Optional, IO, Iterable, Iterator, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -46,6 +46,11 @@ class Prediction:
         """The coiled-coil regions at a p-score threshold, at least min_length long."""
     def to_table(self, code: str = "", title: str = "") -> str:
         """The command line's per-residue table of this record ("" when not scored)."""
+    def to_svg(self, pscore: float = 0.05, min_length: int = 1, code: Optional[str] = None,
+               title: Optional[str] = None) -> str:
+        """The SVG profile of this record, as the --html report draws it."""
+    def _repr_svg_(self) -> str:
+        """The profile, for notebooks that show objects as pictures."""
 
 class PredictionStream(Iterator[Tuple[str, str, Prediction]]):
     """(code, title, Prediction) of each FASTA record, in input order."""

@@ -1,6 +1,9 @@
 """Identity with the command line: the same model and sequences give the table's
 bytes when the Python results are rendered in its row format, and the regions of
 its --regions file from the same run."""
+import re
+import urllib.parse
+
 import pytest
 
 import velcorin2
@@ -61,3 +64,14 @@ def test_predict_many_and_predict_match_the_stream(model, background):
         assert p.scores.tobytes() == q.scores.tobytes() == one.scores.tobytes()
         assert p.registers == q.registers == one.registers
         assert p.sequence_score == q.sequence_score and p.sequence_pscore == one.sequence_pscore
+
+
+def test_profiles_are_the_reports(model, tmp_path):
+    """to_svg() draws what the --html report shows for the same record."""
+    report = tmp_path / "r.html"
+    cli("--no-table", "--html", report, ROOT / "examples/example.fa")
+    shown = [urllib.parse.unquote(u) for u in re.findall(r'src="data:image/svg\+xml,([^"]*)"', report.read_text())]
+    drawn = [p.to_svg().replace('"', "'") for _, _, p in model.predict_fasta(ROOT / "examples/example.fa")
+             if p.regions()]
+    assert shown and shown == drawn
+    assert model.predict("MKQLEDKVEELLSKNYHLENEVARLKKLVGER")._repr_svg_().startswith("<svg")
