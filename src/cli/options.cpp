@@ -340,6 +340,8 @@ void parse_command_line(int argc, char **argv, RunSettings &s)
             int d;
             if (!whole_int(argv[acnt], &d)) bad_distance(s, argv[acnt]);
             acnt++;
+            // A byte would wrap a larger number to a distance nobody asked for.
+            if (d < -128 || d > 127) usage("distance " + std::string(argv[acnt - 1]) + " is outside 0 to 6");
             if (i < NREG) s.distances[i] = int8_t(d);
         }
     }

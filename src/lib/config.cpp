@@ -47,8 +47,10 @@ constexpr const char *keys[NKEYS] = {"genbnk", "cctb", "lib", "test", "out",    
 // read_distances: `p` is the text after the line's first "=".  Only a number
 // followed by a blank, tab, newline or carriage return is taken, and the
 // piece ends at the first delimiter find_first_listed finds in its own
-// order, so a tab before a later blank hides the number between them.
-void read_distances(const char *p, int8_t *distances, int32_t *given)
+// order, so a tab before a later blank hides the number between them.  A
+// number is kept as a signed byte when it fits one; a larger one would
+// wrap to another distance, so it is noted in *too_large (the first only).
+void read_distances(const char *p, int8_t *distances, int32_t *given, std::string *too_large)
 {
     while (*p && (*p < '0' || *p > '9')) p++;
     for (const char *e; (e = find_first_listed(p, " \t\n\r")) != nullptr; p = e + 1) {
@@ -57,6 +59,7 @@ void read_distances(const char *p, int8_t *distances, int32_t *given)
         if (d == e) continue;
         // atoi's reading (strtol cut to int), then cut to a signed byte
         int v = int(std::strtol(d, nullptr, 10));
+        if (v > 127 && too_large->empty()) too_large->assign(d, size_t(e - d));
         if (*given >= 0 && *given < NREG) {
             distances[*given] = int8_t(v);
             (*given)++;
@@ -224,7 +227,9 @@ bool read_configuration(const std::string &path, RunSettings &s)
         }
         case LIB: {
             const char *eq = std::strchr(line, '=');
-            if (eq) read_distances(eq + 1, s.distances, &s.distances_given);
+            std::string too_large;
+            if (eq) read_distances(eq + 1, s.distances, &s.distances_given, &too_large);
+            if (!too_large.empty()) bad_value(s, "lib", "distances from 0 to 6", too_large, path);
             s.notes += "\n";
             s.distance_count = s.distances_given;
             break;
