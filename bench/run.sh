@@ -6,6 +6,8 @@
 # then the Python package's predict_fasta with regions only beside the
 # regions-only run, and the split between reading, scoring and formatting.
 #   bash bench/run.sh [residues]      (default 10,000,000)
+#   BASELINE=/path/to/another/velcorin2 bash bench/run.sh   (also that build,
+#     run alternately with this one on the table and regions-only runs)
 # Each velcorin2 figure is the best of 3 runs (the least disturbed by other
 # work on the machine); run it on an idle machine.  The files go to a memory
 # file system when there is one (/dev/shm): a disk's write-back of earlier
@@ -52,6 +54,19 @@ read -r _ wr cr _ < <(best regions 3 "${V[@]}" --no-table --regions "$work/out.t
 read -r _ wh ch _ < <(best report 3 "${V[@]}" --no-table --regions "$work/out.tsv" --summary "$work/out.sum" \
   --html "$work/out.html" "${M[@]}" "$work/big.fa")
 regions=$(($(wc -l <"$work/out.tsv") - 1))
+if [ -n "${BASELINE:-}" ]; then
+  # Alternating runs of both builds, so that the machine's state weighs on both alike.
+  for k in 1 2 3; do
+    read -r _ _ cb _ < <(best base-t1 1 "$BASELINE" "${M[@]}" "$work/big.fa" "$work/out.txt" "${logs[@]}")
+    read -r _ _ cn _ < <(best this-t1 1 "${V[@]}" "${M[@]}" "$work/big.fa" "$work/out.txt" "${logs[@]}")
+    read -r _ _ cbr _ < <(best base-r 1 "$BASELINE" --no-table --regions "$work/out.tsv" "${M[@]}" "$work/big.fa")
+    read -r _ _ cnr _ < <(best this-r 1 "${V[@]}" --no-table --regions "$work/out.tsv" "${M[@]}" "$work/big.fa")
+    echo "$cb $cn $cbr $cnr"
+  done >"$work/pairs"
+  awk '{ b = b == "" || $1 < b ? $1 : b; n = n == "" || $2 < n ? $2 : n; br = br == "" || $3 < br ? $3 : br
+         nr = nr == "" || $4 < nr ? $4 : nr }
+       END { printf "baseline side by side (least cpu of 3 alternating runs): table %.2f s against this build %.2f s (%.2fx); regions only %.2f s against %.2f s (%.2fx)\n", b, n, b / n, br, nr, br / nr }' "$work/pairs"
+fi
 awk -v r="$res" -v w1="$w1" -v c1="$c1" -v w2="$w2" -v c2="$c2" -v wr="$wr" -v cr="$cr" 'BEGIN {
   printf "1 thread, table to a file:  %.2f s wall, %.2f s cpu: %.1f M residues/s\n", w1, c1, r / w1 / 1e6
   printf "2 threads, table to a file: %.2f s wall, %.2f s cpu: %.1f M residues/s, %.2fx 1 thread\n", w2, c2, r / w2 / 1e6, w1 / w2

@@ -161,7 +161,23 @@ bool read_fasta_record(FILE *fl, Sequence &seq, int32_t max_length, int64_t *lin
         int64_t column = 0;  // of the piece's first byte, from 0
         for (; !eol && (len = read_piece(fl, line, sizeof line)) > 0; column += len) {
             eol = line[len - 1] == '\n';
-            for (int i = 0; i < len; i++) {
+            int i = 0;
+            // The common piece: below every limit, room made once, no check
+            // per letter; anything else (the end of the record, a bad
+            // letter, a limit) goes on in the general loop below.
+            const int64_t after = int64_t(n) + len;
+            if ((max_length <= 0 || after <= max_length) && after < INT32_MAX) {
+                if (size_t(after) >= seq.residues.size()) grow_record(seq.residues, after);
+                int8_t *out = seq.residues.data();
+                for (; i < len; i++) {
+                    const int8_t k = fasta_class[(unsigned char)line[i]];
+                    if (k >= 0)
+                        out[n++] = k;
+                    else if (k != CH_SKIP)
+                        break;
+                }
+            }
+            for (; i < len; i++) {
                 int8_t k = fasta_class[(unsigned char)line[i]];
                 if (max_length > 0 && n >= max_length) {  // past the limit nothing is checked
                     if (k >= 0) {

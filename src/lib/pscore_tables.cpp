@@ -83,16 +83,21 @@ double six_decimals(double v)
 
 const PscoreTables &builtin_pscores(int32_t shortest_segment)
 {
-    static const PscoreTables *tables = [] {
-        static PscoreTables t[2];
-        for (int w = 0; w < 2; w++) {
-            build_residue_table(t[w]);
-            build_sequence_table(t[w], w == 1);
-            finish(t[w]);
-        }
+    // Each table is built on first use only: a run needs one of them, and
+    // the normal law of the residue table is most of a short run's start-up.
+    auto build = [](bool for21) {
+        auto *t = new PscoreTables;  // kept for the whole process
+        build_residue_table(*t);
+        build_sequence_table(*t, for21);
+        finish(*t);
         return t;
-    }();
-    return tables[slot_of_shortest(shortest_segment)];
+    };
+    if (slot_of_shortest(shortest_segment) == 1) {
+        static const PscoreTables *t21 = build(true);
+        return *t21;
+    }
+    static const PscoreTables *t28 = build(false);
+    return *t28;
 }
 
 // ---- 2. Lookups ---------------------------------------------------------------------------
