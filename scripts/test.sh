@@ -4,7 +4,7 @@
 # run with --threads 3 and the ordered scorer's tests.  Then the Python
 # package: a wheel built offline, installed into a scratch virtual
 # environment with Debian's python3, and its tests run there against the
-# plain build's program.
+# plain build's program; then the checks of the analysis scripts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -31,3 +31,6 @@ CMAKE_BUILD_PARALLEL_LEVEL=$jobs "$venv/bin/python" -m pip wheel -q --no-build-i
 "$venv/bin/python" -m pip install -q --no-index --no-deps "$venv"/dist/velcorin2-*.whl
 (cd "$venv" && VELCORIN2_PROGRAM=$root/build/velcorin2 "$venv/bin/python" -m pytest -q -p no:cacheprovider \
   "$root/tests/python")
+# The oligomeric-state evaluation's own checks (a held-out group never
+# scores with its own counts), on Debian's python3 and numpy.
+(cd "$root" && /usr/bin/python3 -m pytest -q -p no:cacheprovider analysis/test_evaluate_states.py)
