@@ -39,6 +39,9 @@ assert meta["package"] == {"name": "velcorin2", "version": version}, meta["packa
 assert os.path.isfile(os.path.join(os.path.dirname(recipe), "build.sh"))
 assert os.path.isfile(os.path.join(src, meta["about"]["license_file"])) and meta["about"]["license"]
 assert meta["build"]["number"] >= 0 and meta["about"]["summary"] and meta["test"]["commands"]
+# A command holding ": " unquoted reads as a mapping, and conda-build would refuse it.
+for part in ("imports", "commands"):
+    assert all(isinstance(c, str) for c in meta["test"].get(part, [])), (part, meta["test"][part])
 for part in ("build", "host", "run"):
     assert all(isinstance(r, str) for r in meta["requirements"][part]), part
 json.dump(meta["test"], sys.stdout)
@@ -60,5 +63,8 @@ import json, sys
 t = json.load(open(sys.argv[1]))
 for m in t.get("imports", []): sys.stdout.write(f"python -c \"import {m}\"\0")
 for c in t.get("commands", []): sys.stdout.write(c + "\0")' "$work/recipe.json")
+want=$(/usr/bin/python3 -c 'import json, sys; t = json.load(open(sys.argv[1]))
+print(len(t.get("imports", [])) + len(t.get("commands", [])))' "$work/recipe.json")
 [ "$n" -gt 0 ] || { echo "bioconda_check: the recipe has no tests"; exit 1; }
+[ "$n" = "$want" ] || { echo "bioconda_check: $n of the recipe's $want test commands ran"; exit 1; }
 echo "bioconda_check: recipe rendered, build.sh installed into a scratch prefix, $n test commands passed"

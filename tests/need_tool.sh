@@ -13,7 +13,8 @@
 #    1  otherwise: "... not installed (Debian package PACKAGE; ...)"
 # The tests print the line as their own skip or failure.  Names in use:
 #   GT (genometools), GS (ghostscript), STRACE (strace), SETPRIV (util-linux),
-#   PARALLEL (parallel), SNAKEMAKE (snakemake), SLURM (slurm-wlm and munge).
+#   PARALLEL (parallel), SNAKEMAKE (snakemake), SLURM (slurm-wlm and munge),
+#   BROWSER (chromium), XMLLINT (libxml2-utils), SCRIPT (bsdutils).
 # Uses shell builtins only, so it works with any PATH.
 [ $# -ge 2 ] || { echo "usage: need_tool.sh NAME PACKAGE [PROGRAM...]" >&2; exit 2; }
 name=$1 package=$2

@@ -13,17 +13,19 @@
 #     file no progress byte is written; --quiet leaves standard error empty
 #     (a run without warnings).
 #   report_check.sh <dir of the programs> <test model dir>
-# Needs xmllint (libxml2-utils), chromium and script (bsdutils).  Without
-# chromium the check fails, unless VELCORIN_SKIP_BROWSER=1 (status 77).
+# Needs xmllint (libxml2-utils), chromium and script (bsdutils); a missing
+# one fails the check unless VELCORIN_SKIP_<NAME>=1 (tests/need_tool.sh).
 set -euo pipefail
 export LC_ALL=C VELCORIN_CONFIG=/nonexistent
 bin=$(cd "$1" && pwd) model=$(cd "$2" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
-if ! command -v chromium >/dev/null; then
-  if [ "${VELCORIN_SKIP_BROWSER:-}" = 1 ]; then echo "chromium not installed: skipped"; exit 77; fi
-  echo "report_check: chromium is not installed (Debian package chromium; VELCORIN_SKIP_BROWSER=1 skips)" >&2
-  exit 1
-fi
+for tool in "BROWSER chromium chromium" "XMLLINT libxml2-utils xmllint" "SCRIPT bsdutils script"; do
+  said=0
+  # shellcheck disable=SC2086
+  line=$(bash "$root/tests/need_tool.sh" $tool) || said=$?
+  if [ $said = 77 ]; then echo "report_check: $line"; exit 77; fi
+  if [ $said != 0 ]; then echo "report_check: $line" >&2; exit 1; fi
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
