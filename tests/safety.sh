@@ -48,9 +48,11 @@ import struct, sys
 g, p = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
 flip = bytearray(g); flip[200] ^= 0x10
 neg = bytearray(p); neg[900:904] = struct.pack('>i', -5)
+# A negative pair total of register a in a GenFreq file (its counts are fine).
+gneg = bytearray(g); gneg[118:122] = struct.pack('>i', -5)
 # One more pair of two leucines in registers b and a: its total no longer sums.
 pair = bytearray(p); at = 40 + 4 * (7 + 140 + 49 + 7); pair[at:at + 4] = struct.pack('>i', struct.unpack('>i', p[at:at + 4])[0] + 1)
-for name, b in [('flip.dat', flip), ('neg.dat', neg), ('pair.dat', pair), ('tail.dat', g + b'\n'), ('twice.dat', g + g),
+for name, b in [('flip.dat', flip), ('neg.dat', neg), ('gneg.dat', gneg), ('pair.dat', pair), ('tail.dat', g + b'\n'), ('twice.dat', g + g),
                 ('short.dat', g[:5000])]:
     open(name, 'wb').write(bytes(b))
 EOF
@@ -65,6 +67,7 @@ M=(1 2 3 "$G" "$P")
 # ---- Exit statuses: a failure is never a success, and never empties t.txt.
 row count-flipped-bit 2 "<GenFreq> file: a total is not the sum of its counts" "$V" 1 2 3 flip.dat "$P" seqs.fa t.txt
 row count-negative 2 "<PosFreq> file: a negative count" "$V" 1 2 3 "$G" neg.dat seqs.fa t.txt
+row count-negative-total 2 "<GenFreq> file: a negative count" "$V" 1 2 3 gneg.dat "$P" seqs.fa t.txt
 row count-pair-total 2 "<PosFreq> file: a total is not the sum of its counts" "$V" 1 2 3 "$G" pair.dat seqs.fa t.txt
 row count-trailing 2 "<GenFreq> file: bytes after the last table" "$V" 1 2 3 tail.dat "$P" seqs.fa t.txt
 row count-twice 2 "<GenFreq> file: bytes after the last table" "$V" 1 2 3 twice.dat "$P" seqs.fa t.txt
