@@ -19,11 +19,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bench_split genfreq posfreq fasta d1 d2 d3\n");
         return 1;
     }
-    ModelSpec spec;
-    spec.background_counts = argv[1];
-    spec.coil_counts = argv[2];
-    spec.distances = {std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])};
-    std::unique_ptr<Model> model = load_model(spec);
+    ModelRecipe recipe;
+    recipe.background_counts = argv[1];
+    recipe.coil_counts = argv[2];
+    recipe.distances = {std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])};
+    std::unique_ptr<Model> model = load_model(recipe);
     FILE *in = open_input(argv[3]);
     Sequence rec;
     Workspace w;

@@ -261,12 +261,12 @@ std::unique_ptr<Calibration> make_calibration(const ModelChoice &choice, const c
                                               const std::vector<const char *> &inputs, ReadFiles &read)
 {
     for (const char *count_file : {gen, pos}) Input(count_file, read);  // only noted: the model reads them
-    ModelSpec spec;
-    spec.background_counts = gen;
-    spec.coil_counts = pos;
-    spec.distances = choice.distances;
-    spec.prolines_end_segments = choice.prolines_end_segments;
-    std::unique_ptr<Model> m = load_model(spec);
+    ModelRecipe recipe;
+    recipe.background_counts = gen;
+    recipe.coil_counts = pos;
+    recipe.distances = choice.distances;
+    recipe.prolines_end_segments = choice.prolines_end_segments;
+    std::unique_ptr<Model> m = load_model(recipe);
 
     auto bg = std::make_unique<BackgroundScores>();
     std::vector<std::string> sources;

@@ -8,7 +8,7 @@
 //   read_configuration               a configuration file into the settings
 //   find_first_listed                the delimiter search of the distance list
 //   whole_int, whole_double          a number read from a whole word
-//   model_spec                       the model a run's settings name
+//   model_recipe                     the model a run's settings name
 //
 // The configuration file fills the record, the command line adds to it,
 // check_settings (in the command line) refuses what cannot run; from then
@@ -137,8 +137,8 @@ inline bool whole_double(const char *w, double *v)
     return true;
 }
 
-// model_spec: the model a run's settings name (files, distances, proline
+// model_recipe: the model a run's settings name (files, distances, proline
 // rule, shortest segment, calibration).
-ModelSpec model_spec(const RunSettings &s);
+ModelRecipe model_recipe(const RunSettings &s);
 
 }  // namespace velcorin2

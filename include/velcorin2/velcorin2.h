@@ -14,9 +14,9 @@
 //
 // A typical caller:
 //
-//   velcorin2::ModelSpec spec;            // count files, distances, calibration
-//   spec.background_counts = "data/genfreq.dat"; ...
-//   auto model = velcorin2::load_model(spec);
+//   velcorin2::ModelRecipe recipe;  // count files, distances, calibration
+//   recipe.background_counts = "data/genfreq.dat"; ...
+//   auto model = velcorin2::load_model(recipe);
 //   velcorin2::Sequence seq = velcorin2::sequence_from_letters("gcn4", "", "MKQLEDKVEELLSKNYHLENEVARLKKLVGER");
 //   velcorin2::Workspace ws;
 //   velcorin2::Prediction p;
@@ -180,7 +180,7 @@ double sequence_pscore(const PscoreTables &t, double score);
 // ---- 5. Model ---------------------------------------------------------------------
 // How to build a model: the two count files, the distance classes, the
 // proline rule, the shortest segment and an optional calibration.
-struct ModelSpec {
+struct ModelRecipe {
     std::string background_counts;  // GenFreq file
     std::string coil_counts;        // PosFreq file
     std::vector<int> distances = {1, 2, 3};
@@ -206,11 +206,11 @@ struct Model {
     uint64_t fingerprint = 0;  // model_fingerprint() of the counts
 };
 
-// load_model: reads the count files (and the calibration) named by `spec`
+// load_model: reads the count files (and the calibration) named by `recipe`
 // and builds the model.  Throws Error for a file that cannot be read, a
 // damaged file, distances outside 0..6 or more than 7 of them, a shortest
 // segment other than 28 or 21, or a calibration made for another model.
-std::unique_ptr<Model> load_model(const ModelSpec &spec);
+std::unique_ptr<Model> load_model(const ModelRecipe &recipe);
 
 // build_model: the model of counts already in memory.  `calibration` null:
 // the built-in p-score tables; otherwise it must fit (check_calibration),

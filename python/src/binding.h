@@ -26,7 +26,7 @@ namespace py = pybind11;
 // A model as Python sees it: immutable, shared by every Prediction made with it.
 struct ModelHandle {
     std::unique_ptr<Model> model;
-    ModelSpec spec;  // the files, distances and settings it was loaded from
+    ModelRecipe recipe;  // the files, distances and settings it was loaded from
 };
 using ModelRef = std::shared_ptr<ModelHandle>;  // never changed once loaded
 

@@ -19,30 +19,30 @@ std::string fspath(const py::handle &name)
 
 py::str name_of(const std::string &s) { return decode_text(s.data(), s.size()); }
 
-ModelRef load(ModelSpec spec)
+ModelRef load(ModelRecipe recipe)
 {
     auto h = std::make_shared<ModelHandle>();
-    h->model = load_model(spec);
-    h->spec = std::move(spec);
+    h->model = load_model(recipe);
+    h->recipe = std::move(recipe);
     return h;
 }
 
 ModelRef from_files(const py::object &genfreq, const py::object &posfreq, const std::vector<int> &distances,
                     const py::object &calibration, bool prolines_break, int window)
 {
-    ModelSpec spec;
-    spec.background_counts = fspath(genfreq);
-    spec.coil_counts = fspath(posfreq);
-    spec.distances = distances;
-    spec.prolines_end_segments = prolines_break;
-    spec.shortest_segment = window;
-    if (!calibration.is_none()) spec.calibration = fspath(calibration);
-    return load(std::move(spec));
+    ModelRecipe recipe;
+    recipe.background_counts = fspath(genfreq);
+    recipe.coil_counts = fspath(posfreq);
+    recipe.distances = distances;
+    recipe.prolines_end_segments = prolines_break;
+    recipe.shortest_segment = window;
+    if (!calibration.is_none()) recipe.calibration = fspath(calibration);
+    return load(std::move(recipe));
 }
 
-// config_spec: the model a configuration file names, its relative file names
+// config_recipe: the model a configuration file names, its relative file names
 // taken from `base` (the working directory when empty, as the command line does).
-ModelSpec config_spec(const std::string &path, const std::string &base)
+ModelRecipe config_recipe(const std::string &path, const std::string &base)
 {
     RunSettings s = default_settings();
     if (!read_configuration(path, s)) throw Error("Couldn't find config file " + path, ErrorCode::OPEN, false, 2);
@@ -58,7 +58,7 @@ ModelSpec config_spec(const std::string &path, const std::string &base)
     for (FileName *f : {&s.background_counts, &s.coil_counts, &s.calibration})
         if (f->given && !base.empty() && !f->name.empty() && f->name[0] != '/' && f->name[0] != '~')
             f->name = base + "/" + f->name;
-    return model_spec(s);
+    return model_recipe(s);
 }
 
 // The shipped model: the configuration in the package's data folder, its
@@ -69,7 +69,7 @@ ModelRef shipped()
     if (cached) return cached;
     std::string so = py::module_::import("velcorin2._velcorin2").attr("__file__").cast<std::string>();
     const std::string pkg = so.substr(0, so.rfind('/'));
-    cached = load(config_spec(pkg + "/data/velcorin2.conf", pkg));
+    cached = load(config_recipe(pkg + "/data/velcorin2.conf", pkg));
     return cached;
 }
 
@@ -150,35 +150,37 @@ another model ValueError, with the command line's message.)")
         .def_static("default", &shipped, R"(The model shipped with velcorin2, calibrated: the package's own copy of
 data/velcorin2.conf and the files it names.  Loaded once, then shared.)")
         .def_static(
-            "from_config", [](const py::object &path) { return load(config_spec(fspath(path), "")); }, py::arg("path"),
+            "from_config", [](const py::object &path) { return load(config_recipe(fspath(path), "")); },
+            py::arg("path"),
             R"(The model a configuration file names (keys genbnk, cctb, lib, functnum, calib),
 as the command line reads it: relative file names are taken from the working directory.)")
         .def_property_readonly(
-            "genfreq", [](const ModelHandle &h) { return name_of(h.spec.background_counts); }, "The GenFreq file read.")
+            "genfreq", [](const ModelHandle &h) { return name_of(h.recipe.background_counts); },
+            "The GenFreq file read.")
         .def_property_readonly(
-            "posfreq", [](const ModelHandle &h) { return name_of(h.spec.coil_counts); }, "The PosFreq file read.")
+            "posfreq", [](const ModelHandle &h) { return name_of(h.recipe.coil_counts); }, "The PosFreq file read.")
         .def_property_readonly(
             "calibration",
             [](const ModelHandle &h) -> py::object {
-                if (h.spec.calibration.empty()) return py::none();
-                return name_of(h.spec.calibration);
+                if (h.recipe.calibration.empty()) return py::none();
+                return name_of(h.recipe.calibration);
             },
             "The calibration file read, or None for the built-in p-score tables.")
         .def_property_readonly(
-            "distances", [](const ModelHandle &h) { return py::tuple(py::cast(h.spec.distances)); },
+            "distances", [](const ModelHandle &h) { return py::tuple(py::cast(h.recipe.distances)); },
             "The distance classes in use.")
         .def_property_readonly(
-            "prolines_break", [](const ModelHandle &h) { return h.spec.prolines_end_segments; },
+            "prolines_break", [](const ModelHandle &h) { return h.recipe.prolines_end_segments; },
             "Whether a proline ends a scoring segment.")
         .def_property_readonly(
-            "window", [](const ModelHandle &h) { return h.spec.shortest_segment; },
+            "window", [](const ModelHandle &h) { return h.recipe.shortest_segment; },
             "The shortest scored sequence and segment (28 or 21).")
         .def("__repr__",
              [](const ModelHandle &h) {
                  std::string d;
-                 for (int x : h.spec.distances) d += (d.empty() ? "" : " ") + std::to_string(x);
-                 return "<velcorin2.Model distances " + d + ", window " + std::to_string(h.spec.shortest_segment) +
-                        (h.spec.calibration.empty() ? ", built-in p-scores>" : ", calibrated>");
+                 for (int x : h.recipe.distances) d += (d.empty() ? "" : " ") + std::to_string(x);
+                 return "<velcorin2.Model distances " + d + ", window " + std::to_string(h.recipe.shortest_segment) +
+                        (h.recipe.calibration.empty() ? ", built-in p-scores>" : ", calibrated>");
              })
         .def(
             "predict", [](const ModelRef &m, const py::object &seq) { return predict_one(m, seq); },

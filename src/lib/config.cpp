@@ -21,9 +21,9 @@ namespace velcorin2 {
 
 RunSettings default_settings() { return RunSettings{}; }
 
-ModelSpec model_spec(const RunSettings &s)
+ModelRecipe model_recipe(const RunSettings &s)
 {
-    ModelSpec m;
+    ModelRecipe m;
     m.background_counts = s.background_counts.name;
     m.coil_counts = s.coil_counts.name;
     m.distances.assign(s.distances, s.distances + std::min(s.distance_count, int32_t(NREG)));

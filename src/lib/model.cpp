@@ -196,38 +196,38 @@ struct Input {
 };
 }  // namespace
 
-std::unique_ptr<Model> load_model(const ModelSpec &spec)
+std::unique_ptr<Model> load_model(const ModelRecipe &recipe)
 {
-    if (spec.distances.empty() || spec.distances.size() > size_t(NREG))
+    if (recipe.distances.empty() || recipe.distances.size() > size_t(NREG))
         raise_text("velcorin2: a model takes one to seven distance classes\n", false, STATUS_ERROR, ErrorCode::USAGE);
     int8_t distances[NREG] = {};
-    for (size_t i = 0; i < spec.distances.size(); i++) {
-        if (spec.distances[i] < 0 || spec.distances[i] > 6)
-            raise_text("velcorin2: distance " + std::to_string(spec.distances[i]) + " is outside 0 to 6\n", false,
+    for (size_t i = 0; i < recipe.distances.size(); i++) {
+        if (recipe.distances[i] < 0 || recipe.distances[i] > 6)
+            raise_text("velcorin2: distance " + std::to_string(recipe.distances[i]) + " is outside 0 to 6\n", false,
                        STATUS_ERROR, ErrorCode::USAGE);
-        distances[i] = int8_t(spec.distances[i]);
+        distances[i] = int8_t(recipe.distances[i]);
     }
-    if (spec.shortest_segment != 28 && spec.shortest_segment != 21)
+    if (recipe.shortest_segment != 28 && recipe.shortest_segment != 21)
         raise_text("velcorin2: the shortest segment is 21 or 28\n", false, STATUS_ERROR, ErrorCode::USAGE);
     auto bg = std::make_unique<BackgroundCounts>();
     auto coil = std::make_unique<CoilCounts>();
     {
-        Input g(spec.background_counts), c(spec.coil_counts);
+        Input g(recipe.background_counts), c(recipe.coil_counts);
         read_background_counts(g.fl, *bg);
         read_coil_counts(c.fl, *coil);
         g.close();
         c.close();
     }
     std::unique_ptr<Calibration> cal;
-    if (!spec.calibration.empty()) {
+    if (!recipe.calibration.empty()) {
         cal = std::make_unique<Calibration>();
-        Input in(spec.calibration);
-        read_calibration(in.fl, spec.calibration, *cal);
+        Input in(recipe.calibration);
+        read_calibration(in.fl, recipe.calibration, *cal);
         in.close();
     }
     auto m = std::make_unique<Model>();
-    build_model(*m, *bg, *coil, distances, int32_t(spec.distances.size()), spec.prolines_end_segments,
-                spec.shortest_segment, cal.get(), spec.calibration);
+    build_model(*m, *bg, *coil, distances, int32_t(recipe.distances.size()), recipe.prolines_end_segments,
+                recipe.shortest_segment, cal.get(), recipe.calibration);
     return m;
 }
 

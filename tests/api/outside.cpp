@@ -19,7 +19,7 @@ int main(int argc, char **argv)
         velcorin2::RunSettings s = velcorin2::default_settings();
         s.mode |= velcorin2::MODE_PROLINEFREE;
         if (!velcorin2::read_configuration(argv[1], s)) return 1;
-        auto model = velcorin2::load_model(velcorin2::model_spec(s));
+        auto model = velcorin2::load_model(velcorin2::model_recipe(s));
         FILE *in = velcorin2::open_input(argv[2]);
         velcorin2::Sequence seq;
         velcorin2::Workspace ws;

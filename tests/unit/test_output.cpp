@@ -237,10 +237,10 @@ TEST(Markup, NumbersAsPrintfWritesThem)
 // note, never a read past the record; with stock scores, both curves.
 TEST(SvgProfile, ShortRecordsAndStock)
 {
-    ModelSpec spec;
-    spec.background_counts = VELCORIN2_SOURCE_DIR "/data/genfreq.dat";
-    spec.coil_counts = VELCORIN2_SOURCE_DIR "/data/posfreq.dat";
-    const auto model = load_model(spec);
+    ModelRecipe recipe;
+    recipe.background_counts = VELCORIN2_SOURCE_DIR "/data/genfreq.dat";
+    recipe.coil_counts = VELCORIN2_SOURCE_DIR "/data/posfreq.dat";
+    const auto model = load_model(recipe);
     Workspace w;
     Prediction p;
     for (const char *letters : {"", "MKV"}) {

@@ -17,11 +17,11 @@ namespace {
 const Model &shipped()
 {
     static std::unique_ptr<Model> m = [] {
-        ModelSpec spec;
-        spec.background_counts = VELCORIN2_SOURCE_DIR "/data/genfreq.dat";
-        spec.coil_counts = VELCORIN2_SOURCE_DIR "/data/posfreq.dat";
-        spec.calibration = VELCORIN2_SOURCE_DIR "/data/calibration.dat";
-        return load_model(spec);
+        ModelRecipe recipe;
+        recipe.background_counts = VELCORIN2_SOURCE_DIR "/data/genfreq.dat";
+        recipe.coil_counts = VELCORIN2_SOURCE_DIR "/data/posfreq.dat";
+        recipe.calibration = VELCORIN2_SOURCE_DIR "/data/calibration.dat";
+        return load_model(recipe);
     }();
     return *m;
 }
