@@ -248,6 +248,17 @@ def balanced_logloss(true, P, k):
                           for c in range(k) if np.any(true == c)]))
 
 
+def inner_folds(data, train):
+    """Per inner fold of the training records `train`: its number, the
+    records it trains on and the evaluated records it holds out (a fold that
+    holds out none is passed over)."""
+    for f in range(INNER_FOLDS):
+        tr = train & (data.fold != f)
+        te = train & (data.fold == f) & data.evaluated
+        if te.any():
+            yield f, tr, te
+
+
 def choose_config(data, labels, k, train, configs=CONFIGS, taus=TAUS, s1=None, s2=None):
     """Grouped 5-fold cross-validation inside the training records `train`
     (bool mask): the configuration with the highest balanced accuracy over the
@@ -257,11 +268,7 @@ def choose_config(data, labels, k, train, configs=CONFIGS, taus=TAUS, s1=None, s
     s1 = data.s1 if s1 is None else s1
     s2 = data.s2 if s2 is None else s2
     true, Ls = [], [[] for _ in configs]
-    for f in range(INNER_FOLDS):
-        tr = train & (data.fold != f)
-        te = train & (data.fold == f) & data.evaluated
-        if not te.any():
-            continue
+    for _, tr, te in inner_folds(data, train):
         true.append(labels[te])
         counts = class_counts(s1[tr], sub(s2, tr), labels[tr], k)
         te1, te2 = s1[te], sub(s2, te)
@@ -351,11 +358,7 @@ def choose_lambda(data, X, labels, k, train, balanced, start):
     set to start Newton's method from (the optimum is unique, so it only saves
     iterations); it is filled on first use."""
     true, preds = [], {lam: [] for lam in LAMBDAS}
-    for f in range(INNER_FOLDS):
-        tr = train & (data.fold != f)
-        te = train & (data.fold == f) & data.evaluated
-        if not te.any():
-            continue
+    for f, tr, te in inner_folds(data, train):
         true.append(labels[te])
         for lam in LAMBDAS:
             W = fit_logistic(X[tr], labels[tr], k, lam, balanced, start.get((f, lam)))
