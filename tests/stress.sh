@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Runs velcorin2 at its limits and prints what happened: exit status, the
-# messages, the rows written and the peak memory, each with a verdict.
+# Runs velcorin2 at limits too large for the test suite's cases (records past
+# 20000 residues in a register file, 100000-character header lines,
+# 10000-character configuration lines, hundreds of megabytes of input) and
+# prints what happened: exit status, the messages, the rows written and the
+# peak memory, each with a verdict.
 #   tests/stress.sh [megabytes for the large FASTA run, default 200]
 # Needs gzip and GNU time (/usr/bin/time); uses its own build directory.
 set -uo pipefail
@@ -38,17 +41,9 @@ run() {  # run <args...>: status in $st, stdout in out.txt, stderr in err.txt (t
 show() { printf '  status %s; stdout: %s; stderr: %s\n' "$st" "$(head -c 200 stdout.txt | tr '\n' '|')" \
   "$(head -c 200 err.txt | tr '\n' '|')"; }
 
-echo "== 1. records of 20000 and 20001 residues"
-{ echo ">max exactly 20000"; residues 20000; echo ">over 20001"; residues 20001; } >long.fa
-run 1 2 3 g p long.fa out.txt
-show
-n=$(rows out.txt)
-echo "  rows: $n (2 x 20000 expected)"
-check "both scored in full up to 20000, the cut announced once" \
-  test "$st" = 0 -a "$n" = 40000 -a "$(grep -c 'truncated to 20000' err.txt)" = 1
-
-echo "== 2. a register file whose parts exceed 20000 entries"
+echo "== 1. a register file whose parts exceed 20000 entries"
 { echo ">posbig"; echo "long register record"; residues 20500 | sed '$s/$/*/'; registers 20500 | sed '$s/$/*/'; } >big.pos
+{ echo ">max exactly 20000"; residues 20000; } >long.fa
 run -pos 1 2 3 g p big.pos out.txt
 show
 n=$(rows out.txt)
@@ -56,7 +51,7 @@ echo "  rows: $n"
 check "cut to 20000 with a warning, no mismatch message" \
   test "$st" = 0 -a "$n" = 20000 -a "$(grep -c 'truncated' err.txt)" = 1 -a "$(grep -c erroneous err.txt)" = 0
 
-echo "== 3. header lines of 100000 characters (FASTA and register file)"
+echo "== 2. header lines of 100000 characters (FASTA and register file)"
 long=$(head -c 100000 /dev/zero | tr '\0' 'H')
 { echo ">$long"; residues 40; echo "> x $long"; residues 40; } >head.fa
 run 1 2 3 g p head.fa out.txt
@@ -71,55 +66,22 @@ show
 c=$(sed -n 's/^# Sequence Code: //p' out.txt | head -1 | wc -c)
 check "register file: names cut, record read" test "$st" = 0 -a "$c" = 1024 -a "$(rows out.txt)" = 40
 
-echo "== 4. a configuration file with 10000-character lines"
+echo "== 3. a configuration file with 10000-character lines"
 { printf 'lib = '; for i in $(seq 5000); do printf '%d ' $((i % 7)); done; echo; } >conf.lib
 { head -c 10000 /dev/zero | tr '\0' '#'; echo; echo "genbnk = g"; echo "cctb = p"; echo "lib = 1 2 3"; } >conf.comment
 { printf 'genbnk = '; head -c 10000 /dev/zero | tr '\0' 'n'; echo; } >conf.name
 VELCORIN_CONFIG=$work/conf.lib run g p long.fa out.txt
 show
-check "distances: the first seven are taken, the run goes on" test "$st" = 0 -a "$(rows out.txt)" = 40000
+check "distances: the first seven are taken, the run goes on" test "$st" = 0 -a "$(rows out.txt)" = 20000
 VELCORIN_CONFIG=$work/conf.comment run long.fa out.txt
 show
-check "a long comment is ignored" test "$st" = 0 -a "$(rows out.txt)" = 40000
+check "a long comment is ignored" test "$st" = 0 -a "$(rows out.txt)" = 20000
 VELCORIN_CONFIG=$work/conf.name run 1 2 3 g p long.fa out.txt
 show
 check "a 10000-character file name is refused with error 3" \
   grep -q '^ERROR: Error while opening file file name too long for internal buffer$' stdout.txt
 
-echo "== 5. gzip input through zcat with a damaged tail"
-{ for i in $(seq 300); do echo ">r$i"; residues 200; done; } >many.fa
-gzip -c -n many.fa >many.fa.gz
-size=$(stat -c %s many.fa.gz)
-head -c $((size - 30)) many.fa.gz >damaged.fa.gz
-run 1 2 3 g p many.fa.gz out.txt
-echo "  intact:  status $st, rows $(rows out.txt)"
-good_rows=$(rows out.txt)
-run 1 2 3 g p damaged.fa.gz out.txt
-show
-echo "  damaged: rows $(rows out.txt) of $good_rows"
-check "the damage is reported and the run does not end as a success" \
-  test "$st" != 0 -a -n "$(grep -E '^ERROR: ' stdout.txt)"
-
-echo "== 6. an output pipe whose reader exits early ('|head -c 100')"
-run 1 2 3 g p many.fa '|head -c 100 >head.out'
-show
-echo "  bytes through the pipe: $(wc -c <head.out)"
-check "ends by SIGPIPE (status 141) or with a write error, never as a success" \
-  test "$st" = 141 -o "$st" = 2
-
-echo "== 7. output to /dev/full"
-for target in table coil-log seq-log stdout; do
-  case $target in
-    table) run 1 2 3 g p many.fa /dev/full ;;
-    coil-log) run -v 1 2 3 g p many.fa out.txt /dev/full ;;
-    seq-log) run -p 0.5 1 2 3 g p many.fa out.txt coil.log /dev/full ;;
-    stdout) "$bin" 1 2 3 g p many.fa - >/dev/full 2>stderr.raw; st=$?; : >stdout.txt ;;
-  esac
-  printf '  %-8s status %s; %s\n' "$target" "$st" "$(grep -h ERROR stdout.txt stderr.raw | head -1)"
-  check "$target: a write error, status 2" test "$st" = 2
-done
-
-echo "== 8. peak memory over many records: ${big_mb} MB against $((big_mb / 10)) MB of FASTA"
+echo "== 4. peak memory over many records: ${big_mb} MB against $((big_mb / 10)) MB of FASTA"
 # One chunk of records of mixed lengths (many below the window, some long),
 # repeated to the size wanted; the table goes to /dev/null.
 awk 'BEGIN { srand(7); s = "LKELEKKLEELKKKNEELAEKMSTPGDRWYQHCFIVNA"; l = length(s)
